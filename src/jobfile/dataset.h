@@ -1,0 +1,92 @@
+// dataset: the record of one data set declared in the job file, and the
+// words of its declaration.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "data/charbuff.h"
+#include "data/datacol.h"
+#include "data/keyindex.h"
+
+namespace tavo {
+
+struct file_closer {
+    void operator()(FILE* f) const { if (f) fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// Longest key, name and missing code kept from a declaration; longer words are cut.
+constexpr size_t DATASET_TEXT_MAX = 20;
+
+struct dataset {
+    std::string key = "[nokey]";      // key field name; "[nokey]" = no key
+    int32_t keycol = -1;              // position of the key among the own fields
+    dataset* link_target = nullptr;   // appended data set: the one it is appended to
+    dataset* pedigree = nullptr;      // pedigree data set with the same key
+    dataset* appended_by = nullptr;   // data set most recently appended to this one
+    std::string name;                 // data set name ("map" and "ped" have special roles)
+    int32_t number = 0;               // position in the job, from 1
+    int32_t stage = 0;                // 0 section line pending, 1 options, 2 fields
+    std::string file;                 // data file as declared
+    file_ptr in;                      // the open data file
+    std::string missing = "NA";       // missing-value code of the data file
+    charbuff fieldlist;               // field words, one string each
+    int32_t fieldlist_cursor = 0;
+    double maxmiss = 0.2;
+    double minmaf = 0.01;
+    uint8_t allele_pair_markers = 0;  // an allele-pair genotype block takes its markers from here
+    uint8_t coded_markers = 0;        // a coded genotype block takes its markers from here
+    uint8_t maxmiss_given = 0;
+    uint8_t minmaf_given = 0;
+    std::string missallele = "0";
+    std::string alleles;              // value of alleles=, kept only
+    int32_t allele_field = 0;         // position of the "alleles" field of a marker map
+    int32_t nfields = 0;              // sheet columns: own fields plus appended ones
+    int32_t nrec = 0;                 // records
+    int32_t nown = 0;                 // own fields
+    int32_t nshown = 0;               // columns shown by the sheet printer
+    int32_t first_field = 0;          // appended: first column in the link target's sheet
+    int32_t nskip = 0;                // lines passed over before the first record
+    uint8_t loaded = 0;
+    uint8_t status = 0;               // set-up problem code
+    uint8_t header = 0;               // first line of the file holds the field names
+    std::string messages;             // messages collected about this data set
+    charbuff options;                 // option words kept for later steps
+    int32_t options_cursor = 0;
+    std::vector<datacol> own_fields;  // the sheet owned by this data set
+    datacol* fields = nullptr;        // the sheet in use (a view into the target's for appended sets)
+    keyindex keys;                    // record keys
+    keyindex levels;                  // levels of an unlinked factor
+    dataset* next = nullptr;          // next data set in job order
+};
+
+// The job as read from the job file: its paths and its data sets in job order.
+struct job {
+    std::string data_path;                       // $path, put before every data file name
+    std::string output_path;                     // $path_out, kept only
+    std::vector<std::unique_ptr<dataset>> sets;  // owns every dataset
+    dataset* first = nullptr;                    // head of the list in job order
+};
+
+// Creates a data set with its defaults, numbers it and appends it to the job;
+// nullptr (after its message) when memory cannot be had.
+dataset* new_dataset(job& j);
+
+// Takes one word (first: the whole section line) of a declaration; returns 0
+// or 1 for a counted problem.
+int dataset_word(dataset& ds, std::string_view word, int jobline);
+
+// 1 when the column's option list holds `word` (or, for a word ending in "=",
+// an option beginning with it), without regard to case.
+int field_has_option(datacol& col, std::string_view word);
+
+// The integer written after the first option beginning with `key` (without a
+// final "*"), or -9999.
+int dataset_int_option(dataset& ds, std::string_view key);
+
+}  // namespace tavo

@@ -1,0 +1,38 @@
+// Helpers shared by the unit and end-to-end tests: scratch folders, small
+// files, and running a program with its console output captured.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace testutil {
+
+// A fresh empty folder below the system's temporary folder, removed when
+// the object goes out of scope.
+struct scratch_dir {
+    std::filesystem::path path;
+    explicit scratch_dir(const std::string& tag);
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+    std::string file(const std::string& name) const { return (path / name).string(); }
+};
+
+void write_file(const std::string& path, const std::string& text);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+struct run_result {
+    int status = -1;      // exit status of the program
+    std::string console;  // everything it wrote on standard output
+};
+
+// Runs `program` with `args` in folder `dir` (arguments are quoted for the shell).
+run_result run_program(const std::string& program, const std::vector<std::string>& args,
+                       const std::string& dir);
+
+// Replaces every 24-character calendar time ("Mon Dec  7 21:57:40 2026") by "<time>".
+std::string mask_times(const std::string& text);
+
+}  // namespace testutil
