@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "data/charbuff.h"
 
@@ -29,6 +30,19 @@ struct datacol {
     int32_t nrec = 0;
     int32_t ncol = 0;
     int32_t nlevels = 0;
+    // Storage, created by allocdatacol according to the type letter. Blocks are
+    // stored column by column: run j points at the nrec values of sub-column j.
+    std::vector<int32_t> ints;                   // integer values, factor codes, block factors
+    std::vector<int32_t*> int_runs;              // start of sub-column j in ints
+    std::vector<std::vector<int32_t>> ragged;    // type R: the integers of record r (empty = none)
+    std::vector<double> reals;                   // real values
+    std::vector<double*> real_runs;              // start of sub-column j in reals
+    std::vector<uint8_t> genotypes;              // genotype codes 0..3
+    std::vector<uint8_t*> genotype_runs;         // start of marker j in genotypes
+    std::vector<const char*> texts;              // per record: text in the value buffer or fixed slot
+    std::vector<char> fixed_text;                // type s: nrec slots of width + 1 bytes
+    std::vector<int32_t> links;                  // per record: match count or record number
+    std::vector<const char*> names;              // per level: level or allele name
     charbuff options;          // the field's own option words, NUL-separated
     int32_t option_cursor = 0;
 };
