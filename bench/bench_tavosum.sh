@@ -1,0 +1,78 @@
+#!/bin/sh
+# Benchmark of tavosum on a large generated run.
+#
+#   bench/bench_tavosum.sh [megabytes=1000 [parameters=2000 [max_levels=50000]]]
+#
+# Builds tavosum and the bench tools (Release) in build-bench/, generates the run
+# into bench/out/ when it is not there yet, warms the page cache, then runs
+# tavosum with maxlev=0 (every parameter) and with par= of the largest parameter,
+# RUNS times each (default 3). Reports, per case, the best wall time as MB/s of
+# sample file, the peak resident memory, the accumulator memory (16 bytes per
+# selected level) and the peak beyond the accumulators.
+# Target: at least 400 MB/s and under 50 MB beyond the accumulators.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+mb=${1:-1000}
+np=${2:-2000}
+ml=${3:-50000}
+runs=${RUNS:-3}
+build="$root/build-bench"
+
+echo "Building (Release) in $build ..."
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF -DTAVO_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target tavosum gen_samples peakrun >/dev/null
+
+data="$root/bench/out/run_${mb}mb_${np}p_${ml}l"
+if [ ! -f "$data/bench.info" ]; then
+    echo "Generating $data ..."
+    rm -rf "$data"
+    mkdir -p "$data"
+    "$build/bench/gen_samples" "$data" "$mb" "$np" "$ml"
+fi
+
+info() { awk -v k="$1" -v f="$2" '$1 == k { print $f }' "$data/bench.info"; }
+out_bytes=$(wc -c <"$data/bench.out")
+lab_bytes=$(wc -c <"$data/bench.lab")
+total_levels=$(info levels_total 2)
+largest=$(info largest 2)
+largest_levels=$(info largest 3)
+cat "$data/bench.out" "$data/bench.lab" >/dev/null
+
+echo "Sample file: $out_bytes bytes, label file: $lab_bytes bytes, $(info parameters 2) parameters," \
+    "$total_levels levels per cycle, $(info cycles 2) cycles (MB = 10^6 bytes; best of $runs runs, warm cache)"
+printf '%-22s %8s %8s %9s %9s %10s %6s\n' case wall_s MB/s peak_MB accum_MB beyond_MB target
+
+# run_case LEVELS OPTION...: runs tavosum RUNS times; prints one result row.
+run_case() {
+    levels=$1
+    shift
+    best=""
+    peak=0
+    i=0
+    while [ "$i" -lt "$runs" ]; do
+        i=$((i + 1))
+        if ! (cd "$data" && "$build/bench/peakrun" "$build/tavosum" bench "$@" >console.txt 2>peakrun.txt); then
+            echo "tavosum $* failed:"
+            cat "$data/peakrun.txt" "$data/console.txt"
+            exit 1
+        fi
+        if ! grep -q 'finished - summary is saved in bench.plog' "$data/console.txt"; then
+            echo "tavosum $* did not report a written summary:"
+            cat "$data/console.txt"
+            exit 1
+        fi
+        report=$(grep '^peakrun:' "$data/peakrun.txt")
+        wall=$(echo "$report" | awk '{ print $5 }')
+        kb=$(echo "$report" | awk '{ print $7 }')
+        best=$(awk -v a="$best" -v b="$wall" 'BEGIN { print (a == "" || b + 0 < a + 0) ? b : a }')
+        peak=$(awk -v a="$peak" -v b="$kb" 'BEGIN { print (b + 0 > a + 0) ? b : a }')
+    done
+    awk -v name="$*" -v wall="$best" -v kb="$peak" -v bytes="$out_bytes" -v levels="$levels" 'BEGIN {
+        rate = bytes / 1e6 / wall; peak_mb = kb * 1024 / 1e6; acc = levels * 16 / 1e6
+        ok = (rate >= 400 && peak_mb - acc < 50) ? "met" : "MISSED"
+        printf "%-22s %8.3f %8.1f %9.1f %9.1f %10.1f %6s\n", name, wall, rate, peak_mb, acc, peak_mb - acc, ok
+    }'
+}
+
+run_case "$total_levels" maxlev=0
+run_case "$largest_levels" "par=$largest"
