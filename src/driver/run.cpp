@@ -1,7 +1,102 @@
+// The main routine of tavogen: the run's steps in their fixed order, and the
+// finishing sequence that ends every run.
 #include "driver/run.h"
 
 namespace tavo {
 
-int run_tavogen(int, char**) { return 0; }
+namespace {
+
+constexpr int MIN_ARGUMENTS = 2;  // job name and block name
+
+void print_usage() {
+    std::printf("! Error: missing / insufficient arguments\n");
+    std::printf("  Usage is: tavogen jobfilename blockname moreoptions\n");
+    std::printf("  Additional options (in any order): ids=, by=, bywindow=, broad\n");
+}
+
+// The log starts with the banner (the time text's own newline leaves an
+// empty line) and the whole command line.
+void write_log_head(const run_settings& s) {
+    std::fprintf(s.log, "tavogen - tavo genomics post-analysis %s on %s\n", TAVOGEN_VERSION,
+                 calendar_text(s.start_time).c_str());
+    std::fprintf(s.log, "Arguments:");
+    for (const std::string& arg : s.args) std::fprintf(s.log, " %s", arg.c_str());
+    std::fprintf(s.log, "\n\n");
+}
+
+int open_log(run_settings& s) {
+    s.log = std::fopen(s.log_file.c_str(), "w");
+    if (!s.log) {
+        std::printf("! Problem opening log file (%s) for writing\n", s.log_file.c_str());
+        return ERR_COMMAND_LINE;
+    }
+    write_log_head(s);
+    return ERR_NONE;
+}
+
+// Earlier versions took the block as "data:block"; the data set is now found
+// by searching, so a colon means an old command line.
+int check_block_name(const run_settings& s) {
+    if (s.block_name.find(':') == std::string::npos) return ERR_NONE;
+    std::printf("! Error: It looks like you are giving the block-field in the format data:blockname "
+                "from older tavogen versions.\n");
+    std::printf("  For tavogen 1.2, give only the name of the block-field (no data:), tavogen will "
+                "search for it across the tavo data sets\n");
+    std::fprintf(s.log, "tavogen QUIT - second command line argument is formatted old-style as data:block.\n");
+    return ERR_COMMAND_LINE;
+}
+
+// The steps up to the end of the run; returns the error code.
+int run_steps(run_settings& s, int argc, char** argv) {
+    if (argc - 1 < MIN_ARGUMENTS) {
+        print_usage();
+        return ERR_COMMAND_LINE;
+    }
+    s.args.assign(argv + 1, argv + argc);
+    s.block_name = s.args[1];
+    set_job_names(s, s.args[0]);
+    if (int code = open_log(s)) return code;
+    if (int code = check_block_name(s)) return code;
+    if (int code = read_options(s)) return code;
+    set_run_file_names(s);
+    // The output check reads the job file here; the block field location,
+    // the model scan and the cycle loop follow it once they exist.
+    return check_job_file(s);
+}
+
+}  // namespace
+
+std::string calendar_text(std::time_t when) {
+    const char* text = std::ctime(&when);
+    return text ? text : "(time unknown)\n";
+}
+
+int run_tavogen(int argc, char** argv) {
+    run_settings s;
+    s.start_time = std::time(nullptr);
+    std::printf("tavogen - tavo genomics post-analysis %s on %s", TAVOGEN_VERSION,
+                calendar_text(s.start_time).c_str());
+    return finish_run(s, run_steps(s, argc, argv));
+}
+
+int finish_run(run_settings& s, int code) {
+    s.error = code;
+    s.jobdata.first = nullptr;
+    s.jobdata.sets.clear();  // every data set releases its sheet, buffers and indexes
+    if (s.log) std::printf("A log file is written to %s\n", s.log_file.c_str());
+    // The time text ends in its own newline, so each finishing line is
+    // followed by an empty one.
+    const std::string finished = calendar_text(std::time(nullptr));
+    if (code != ERR_NONE) {
+        std::printf("tavogen finished with error code %d at %s\n", code, finished.c_str());
+        if (s.log) std::fprintf(s.log, "\ntavogen finished with error code %d at %s\n", code, finished.c_str());
+    } else {
+        std::printf("tavogen finished at %s\n", finished.c_str());
+        if (s.log) std::fprintf(s.log, "\ntavogen finished at %s\n", finished.c_str());
+    }
+    if (s.log) std::fclose(s.log);
+    s.log = nullptr;
+    return code;
+}
 
 }  // namespace tavo

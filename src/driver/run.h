@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "jobfile/dataset.h"
@@ -47,5 +48,52 @@ struct run_settings {
 
 // The whole run of tavogen; returns the exit status.
 int run_tavogen(int argc, char** argv);
+
+// The pieces of the run, in the order the run takes them.
+
+// A calendar time in its 24-character text form, which carries its own newline.
+std::string calendar_text(std::time_t when);
+
+// Job file name and base name from the first argument, and the log file name.
+// A first argument of at least five characters ending in "tavo" (any case) is
+// the job file name, and the base name is that argument less five characters;
+// any other first argument is the base name itself.
+void set_job_names(run_settings& s, std::string_view job_arg);
+
+// The model, sample and extra file names: the base name with their extensions.
+void set_run_file_names(run_settings& s);
+
+// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*".
+enum option_entry : int {
+    OPT_NONE = -1,
+    OPT_PROBIT = 0,
+    OPT_BROAD = 1,
+    OPT_IDS = 2,
+    OPT_BY = 3,
+    OPT_USEFIT = 4,
+    OPT_BYWINDOW = 5,
+};
+
+// The table entry that a command-line option matches, or OPT_NONE.
+option_entry match_option(std::string_view arg);
+
+// Reads a decimal integer the way "%d" does: leading white space and a sign
+// are accepted, trailing text is ignored. False when no digit follows, or
+// when the number does not fit an int.
+bool read_leading_int(std::string_view text, int& value);
+
+// Reads the options (arguments from the third on) into the settings, warning
+// about unrecognised ones on the console and in the log. Returns 0, or the
+// error code of a stop.
+int read_options(run_settings& s);
+
+// Opens the job file, has it read and reports in the log what it holds.
+// Returns 0, or the error code of a stop (ERR_JOB_FILES).
+int check_job_file(run_settings& s);
+
+// The finishing sequence: releases the data sets, prints the finishing lines,
+// closes the log and returns `code` as the exit status. A negative code
+// reaches the operating system as its low byte.
+int finish_run(run_settings& s, int code);
 
 }  // namespace tavo

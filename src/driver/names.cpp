@@ -1,0 +1,46 @@
+// Names of the run's files, all derived from the job name.
+#include <cctype>
+
+#include "driver/run.h"
+
+namespace tavo {
+
+namespace {
+
+constexpr std::string_view JOB_EXTENSION = "tavo";
+
+bool ends_with_nocase(std::string_view text, std::string_view tail) {
+    if (text.size() < tail.size()) return false;
+    std::string_view end = text.substr(text.size() - tail.size());
+    for (size_t i = 0; i < tail.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(end[i])) !=
+            std::tolower(static_cast<unsigned char>(tail[i])))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void set_job_names(run_settings& s, std::string_view job_arg) {
+    // The extension and the character before it (normally the dot) are cut;
+    // a name too short to hold both is taken as the base name as it stands.
+    const size_t cut = JOB_EXTENSION.size() + 1;
+    if (job_arg.size() >= cut && ends_with_nocase(job_arg, JOB_EXTENSION)) {
+        s.job_file = job_arg;
+        s.base_name = job_arg.substr(0, job_arg.size() - cut);
+    } else {
+        s.base_name = job_arg;
+        s.job_file = std::string(job_arg) + ".tavo";
+    }
+    s.log_file = s.base_name + ".glog";
+}
+
+void set_run_file_names(run_settings& s) {
+    s.model_file = s.base_name + ".mod";
+    s.sample_file = s.base_name + ".out";
+    s.xsample_file = s.base_name + ".xout";
+    s.xlabel_file = s.base_name + ".xlab";
+}
+
+}  // namespace tavo

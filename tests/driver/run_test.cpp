@@ -1,0 +1,209 @@
+// End-to-end runs of tavogen: command line, log and finishing sequence.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/testutil.h"
+
+namespace {
+
+using testutil::mask_times;
+using testutil::read_file;
+using testutil::run_program;
+using testutil::scratch_dir;
+using testutil::write_file;
+
+const std::string BANNER = "tavogen - tavo genomics post-analysis 1.21 on <time>\n";
+const std::string LOG_BANNER = BANNER + "\n";
+const std::string COMMENTS_ONLY_JOB = "# a job without data sets\n\n   # indented comment\n";
+
+std::string finished_with(int code) {
+    return "tavogen finished with error code " + std::to_string(code) + " at <time>\n\n";
+}
+
+std::string log_of(const scratch_dir& dir, const std::string& name) {
+    return mask_times(read_file(dir.file(name)));
+}
+
+bool folder_is_empty(const scratch_dir& dir) { return std::filesystem::is_empty(dir.path); }
+
+TEST(TavogenRun, TooFewArgumentsShowUsageAndOpenNoLog) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"run"}, std::vector<std::string>{}}) {
+        scratch_dir dir("drv");
+        const auto r = run_program(TAVOGEN_BIN, args, dir.path.string());
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(mask_times(r.console),
+                  BANNER +
+                      "! Error: missing / insufficient arguments\n"
+                      "  Usage is: tavogen jobfilename blockname moreoptions\n"
+                      "  Additional options (in any order): ids=, by=, bywindow=, broad\n" +
+                      finished_with(1));
+        EXPECT_TRUE(folder_is_empty(dir));
+    }
+}
+
+TEST(TavogenRun, OldStyleBlockNameStopsBeforeAnyOption) {
+    scratch_dir dir("drv");
+    const auto r = run_program(TAVOGEN_BIN, {"run", "data1:geno", "bywindow=0", "broadly"}, dir.path.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER +
+                  "! Error: It looks like you are giving the block-field in the format data:blockname from "
+                  "older tavogen versions.\n"
+                  "  For tavogen 1.2, give only the name of the block-field (no data:), tavogen will search "
+                  "for it across the tavo data sets\n"
+                  "A log file is written to run.glog\n" +
+                  finished_with(1));
+    EXPECT_EQ(log_of(dir, "run.glog"),
+              LOG_BANNER +
+                  "Arguments: run data1:geno bywindow=0 broadly\n\n"
+                  "tavogen QUIT - second command line argument is formatted old-style as data:block.\n"
+                  "\n" +
+                  finished_with(1));
+}
+
+TEST(TavogenRun, LogThatCannotBeOpenedStopsTheRun) {
+    scratch_dir dir("drv");
+    const auto r = run_program(TAVOGEN_BIN, {"nofolder/run.tavo", "geno"}, dir.path.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER + "! Problem opening log file (nofolder/run.glog) for writing\n" + finished_with(1));
+    EXPECT_TRUE(folder_is_empty(dir));
+}
+
+TEST(TavogenRun, SuccessfulRunReportsTheJobAndFinishes) {
+    scratch_dir dir("drv");
+    write_file(dir.file("run.tavo"), COMMENTS_ONLY_JOB);
+    const auto r = run_program(TAVOGEN_BIN, {"run.tavo", "geno", "probit"}, dir.path.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER + "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+    EXPECT_EQ(log_of(dir, "run.glog"),
+              LOG_BANNER +
+                  "Arguments: run.tavo geno probit\n\n"
+                  "\nChecking output files with this job:\n"
+                  "   tavo job file (run.tavo) ... available\n"
+                  "   ... reading OK, available data sets:\n"
+                  "   problems reading the job file: 0\n"
+                  "   data path: \"\"\n"
+                  "\ntavogen finished at <time>\n\n");
+}
+
+TEST(TavogenRun, OptionMessagesGoToConsoleAndLogAndTheRunGoesOn) {
+    scratch_dir dir("drv");
+    write_file(dir.file("run.tavo"), COMMENTS_ONLY_JOB);
+    const auto r = run_program(TAVOGEN_BIN, {"run", "geno", "broadly", "bywindow=4"}, dir.path.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER +
+                  "! Warning: unrecognized / unused option broadly\n"
+                  "NOTE: bywindow setting needs to be an odd number; it is changed to 5\n"
+                  "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+    EXPECT_EQ(log_of(dir, "run.glog"),
+              LOG_BANNER +
+                  "Arguments: run geno broadly bywindow=4\n\n"
+                  "************\n"
+                  "* Warning! * The command line option broadly was not recognized and was ignored\n"
+                  "************\n"
+                  "NOTE: bywindow setting needs to be an odd number; it was changed to 5\n"
+                  "\nChecking output files with this job:\n"
+                  "   tavo job file (run.tavo) ... available\n"
+                  "   ... reading OK, available data sets:\n"
+                  "   problems reading the job file: 0\n"
+                  "   data path: \"\"\n"
+                  "\ntavogen finished at <time>\n\n");
+}
+
+TEST(TavogenRun, ReportsTheDataSetsTheJobDeclares) {
+    scratch_dir dir("drv");
+    write_file(dir.file("run.tavo"),
+               "$path=../data/\n"
+               "data id ped\n  file=ped.txt\n  id sire dam\n"
+               "model\n  y = geno\n"
+               "DATA id geno\n  file=geno.txt !bigenot\n  id geno[]\n");
+    const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER +
+                  "!Skipping job input at jobline 1: no section defined\n"
+                  "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+    EXPECT_EQ(log_of(dir, "run.glog"),
+              LOG_BANNER +
+                  "Arguments: run geno\n\n"
+                  "\nChecking output files with this job:\n"
+                  "   tavo job file (run.tavo) ... available\n"
+                  "   ... reading OK, available data sets: ped geno\n"
+                  "   problems reading the job file: 0\n"
+                  "   data path: \"../data/\"\n"
+                  "   data set 1: key id, name ped, file \"ped.txt\"\n"
+                  "   data set 2: key id, name geno, file \"geno.txt\"\n"
+                  "\ntavogen finished at <time>\n\n");
+}
+
+// The output check stops on a job file that was read with problems.
+TEST(TavogenRun, JobFileWithReadingProblemsStopsWithCodeTwo) {
+    scratch_dir dir("drv");
+    write_file(dir.file("run.tavo"), "$path\ndata id ped\n");
+    const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER +
+                  "Wrong format for $variable (missing equal sign) at job line: $path"
+                  "Quitting because job output files are incomplete (see log file)\n"
+                  "A log file is written to run.glog\n" +
+                  finished_with(2));
+    EXPECT_EQ(log_of(dir, "run.glog"),
+              LOG_BANNER +
+                  "Arguments: run geno\n\n"
+                  "\nChecking output files with this job:\n"
+                  "   tavo job file (run.tavo) ... available\n"
+                  "   ... but with reading problems\n"
+                  "   problems reading the job file: 1\n"
+                  "   data path: \"\"\n"
+                  "Quitting because job output files are incomplete\n"
+                  "\n" +
+                  finished_with(2));
+}
+
+// A missing job file, and a folder in its place (it opens but cannot be read).
+TEST(TavogenRun, JobFileNotAvailableStopsWithCodeTwo) {
+    for (bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "folder" : "missing");
+        scratch_dir dir("drv");
+        if (folder) std::filesystem::create_directory(dir.path / "run.tavo");
+        const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(mask_times(r.console),
+                  BANNER +
+                      "Quitting because job output files are incomplete (see log file)\n"
+                      "A log file is written to run.glog\n" +
+                      finished_with(2));
+        EXPECT_EQ(log_of(dir, "run.glog"),
+                  LOG_BANNER +
+                      "Arguments: run geno\n\n"
+                      "\nChecking output files with this job:\n"
+                      "   tavo job file (run.tavo) ... not available\n"
+                      "Quitting because job output files are incomplete\n" +
+                      "\n" + finished_with(2));
+    }
+}
+
+// Job names and file names are not limited to a fixed size.
+TEST(TavogenRun, JobNameOfTwoThousandCharacters) {
+    scratch_dir dir("drv");
+    std::string folder;
+    for (int level = 0; level < 10; ++level) folder += std::string(199, char('a' + level)) + "/";
+    std::filesystem::create_directories(dir.path / folder);
+    const std::string job = folder + "run";
+    ASSERT_GT(job.size(), 1999u);
+    write_file(dir.file(job + ".tavo"), COMMENTS_ONLY_JOB);
+    const auto r = run_program(TAVOGEN_BIN, {job, "geno"}, dir.path.string());
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(mask_times(r.console),
+              BANNER + "A log file is written to " + job + ".glog\ntavogen finished at <time>\n\n");
+    const std::string log = log_of(dir, job + ".glog");
+    EXPECT_NE(log.find("Arguments: " + job + " geno\n"), std::string::npos);
+    EXPECT_NE(log.find("   tavo job file (" + job + ".tavo) ... available\n"), std::string::npos);
+}
+
+}  // namespace
