@@ -1,5 +1,114 @@
 #include "jobfile/jobfile.h"
 
+#include <new>
+#include <string>
+#include <string_view>
+
+#include "jobfile/keywords.h"
+
 namespace tavo {
-int read_jobfile(FILE*, job&) { return 0; }  // placeholder until the reader lands
+
+namespace {
+
+enum section : int { SECTION_DATA, SECTION_XDATA, SECTION_MODEL, SECTION_CHAIN, SECTION_NONE };
+
+constexpr std::string_view section_keywords = "data;xdata;model;chain;";
+
+// Reads one whole line, its LF included, however long it is; false at the
+// end of the stream before the first character.
+bool read_line(FILE* in, std::string& line) {
+    line.clear();
+    int c;
+    while ((c = getc(in)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') break;
+    }
+    return !line.empty();
+}
+
+// The line without its final LF and the CR before it (a CR ending the last
+// line of the file is dropped as well).
+std::string_view without_line_end(std::string_view line) {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    return line;
+}
+
+// Blank lines (blanks, tabs and the line end) and comment lines ("#" as the
+// first character that is not a blank or tab) are passed over.
+bool is_blank_or_comment(std::string_view line) {
+    const size_t first = line.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return true;
+    if (line[first] == '#') return true;
+    return line.find_first_not_of(" \t\r\n", first) == std::string_view::npos;
+}
+
+void print_text(std::string_view text) {
+    printf("%.*s", static_cast<int>(text.size()), text.data());
+}
+
+// Pass 1: the variables $path= and $path_out= (the last occurrence wins);
+// a "$" line without "=" stops the reading with result 1.
+int read_variables(FILE* in, job& j, std::string& raw) {
+    while (read_line(in, raw)) {
+        const std::string_view line = without_line_end(raw);
+        if (line.empty() || line.front() != '$') continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            printf("Wrong format for $variable (missing equal sign) at job line: ");
+            print_text(line);
+            return 1;
+        }
+        const std::string_view value = first_word(line.substr(eq + 1));
+        if (begins_ignoring_case(line, "$path="))
+            j.data_path = value;
+        else if (begins_ignoring_case(line, "$path_out="))
+            j.output_path = value;
+    }
+    return 0;
+}
+
+// Pass 2: sections and the words of the data set declarations; returns the
+// problem count, or 1 when a data set cannot be created.
+int read_sections(FILE* in, job& j, std::string& raw) {
+    int problems = 0;
+    int jobline = 0;
+    int current = SECTION_NONE;
+    dataset* declared = nullptr;
+    while (read_line(in, raw)) {
+        ++jobline;
+        if (is_blank_or_comment(raw)) continue;
+        std::string_view line = without_line_end(raw);
+        const int keyword = match_keyword(section_keywords, first_word(line));
+        if (keyword >= 0) {
+            current = keyword;
+            if (current == SECTION_DATA || current == SECTION_XDATA) {
+                declared = new_dataset(j);
+                if (!declared) return 1;
+                problems += dataset_word(*declared, line, jobline);
+            }
+        } else if (current == SECTION_NONE) {
+            printf("!Skipping job input at jobline %d: no section defined\n", jobline);
+        } else if (current == SECTION_DATA || current == SECTION_XDATA) {
+            for (std::string_view word = take_word(line); !word.empty(); word = take_word(line))
+                problems += dataset_word(*declared, word, jobline);
+        }
+    }
+    return problems;
+}
+
+}  // namespace
+
+int read_jobfile(FILE* in, job& j) {
+    try {
+        std::string raw;  // one line buffer for both passes
+        if (read_variables(in, j, raw) != 0) return 1;
+        rewind(in);
+        return read_sections(in, j, raw);
+    } catch (const std::bad_alloc&) {
+        printf("? read_jobfile: allocation problem\n");
+        return 1;
+    }
+}
+
 }  // namespace tavo
