@@ -1,6 +1,7 @@
 #include "data/charbuff.h"
 
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -77,9 +78,9 @@ const char* next_token(const charbuff& buf, int32_t& cursor) {
     if (buf.absent()) return "";
     if (cursor >= 0 && cursor < buf.used) {
         const char* token = buf.buffer.data() + cursor;
-        int32_t end = cursor;
-        while (end < buf.used && buf.buffer[static_cast<size_t>(end)] != '\0') ++end;
-        cursor = end + 1;
+        const void* nul = memchr(token, '\0', static_cast<size_t>(buf.used - cursor));
+        cursor = nul ? static_cast<int32_t>(static_cast<const char*>(nul) - buf.buffer.data()) + 1
+                     : buf.used + 1;
         return token;
     }
     printf("Problem in readbuff\n");

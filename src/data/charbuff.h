@@ -57,6 +57,13 @@ enum field_status : int32_t {
 
 // Reads one line of `in` and hands its tokens to the `nfields` columns
 // starting at `first`, field by field.
+// After each call a field's token buffer holds this line's tokens only: used
+// and count start again from 0, so count is the number of tokens it took.
 int readbuff(FILE* in, datacol* first, int nfields);
+
+// Reads and drops the rest of a line up to and including its line end (line
+// feed, carriage return + line feed, or a lone carriage return) or the end of
+// the stream; for header and skipped lines.
+void drop_line(FILE* in);
 
 }  // namespace tavo
