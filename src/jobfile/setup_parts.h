@@ -1,0 +1,59 @@
+// Pieces of the data set set-up shared by its files and reachable by the tests.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "jobfile/dataset.h"
+
+namespace tavo::setup_detail {
+
+// Set-up status codes of a data set (0 = ready to be loaded).
+enum setup_status : uint8_t {
+    SETUP_OK = 0,
+    SETUP_NO_FILE_NAME = 1,
+    SETUP_CANNOT_OPEN = 2,
+    SETUP_PED_WITHOUT_KEY = 3,
+    SETUP_MISSING_DIFFERS = 5,
+    SETUP_NO_FIELDS = 6,
+    SETUP_NO_MEMORY = 7,
+    SETUP_KEY_NOT_FOUND = 8,
+    SETUP_EMPTY = 9,
+    SETUP_KEYS_DIFFER = 10,
+    SETUP_NO_BLOCK_SIZE = 11,
+};
+
+// Longest data path + file name that is tried at all.
+constexpr size_t MAX_FILE_PATH = 500;
+
+// Lines of a stream from its current position: each LF, CR and CR LF ends a
+// line, a last line without line end counts, empty lines count. The stream
+// is rewound afterwards.
+int64_t count_lines(FILE* in);
+
+// The words of the first line (up to LF, CR or end of file), split at runs of
+// blanks and tabs. The stream is rewound afterwards.
+std::vector<std::string> read_header_words(FILE* in);
+
+bool named(const dataset& ds, std::string_view role);  // name compared ignoring case
+bool has_no_key(const dataset& ds);                     // key empty or exactly "[nokey]"
+
+// Points every data set's view at its sheet: its own array, or the slice of
+// its link target's array that starts at its first field position.
+void rederive_views(job& j);
+
+// Inserts `count` fresh columns into the array of `owner` at position `at`;
+// false when memory cannot be had (the array is then given up).
+bool insert_columns(dataset& owner, size_t at, size_t count);
+
+// Typing pass over all data sets (links, type letters, marker statistics);
+// returns the number of data sets with a nonzero status.
+int type_datasets(job& j);
+
+// Adds the message of the data set's status to its message text.
+void write_status_message(dataset& ds, const std::string& data_path, const dataset* filter);
+
+}  // namespace tavo::setup_detail
