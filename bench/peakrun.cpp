@@ -3,8 +3,9 @@
 //   peakrun command [arguments...]
 //
 // The command inherits standard input and output; the report goes to standard
-// error as one line "peakrun: status S wall_s W maxrss_kb M", so that scripts can
-// read it. The exit status is the command's (127 when it could not be started).
+// error as one line "peakrun: status S wall_s W cpu_s C maxrss_kb M", so that
+// scripts can read it. The CPU time (user + system) shows the program's own cost
+// on a machine that other work keeps busy, where the wall time is inflated. The exit status is the command's (127 when it could not be started).
 #include <sys/resource.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -14,6 +15,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+
+static double seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -41,6 +44,8 @@ int main(int argc, char** argv) {
     }
     const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    std::fprintf(stderr, "peakrun: status %d wall_s %.3f maxrss_kb %ld\n", code, wall.count(), usage.ru_maxrss);
+    const double cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    std::fprintf(stderr, "peakrun: status %d wall_s %.3f cpu_s %.3f maxrss_kb %ld\n", code, wall.count(), cpu,
+                 usage.ru_maxrss);
     return code;
 }
