@@ -1,5 +1,5 @@
-// The job file step of the output check: open the job file, have it read,
-// and report in the log what it holds.
+// The output check: the job file and the run's files are opened, the job
+// file is read, and the log tells which of them are available.
 #include "driver/run.h"
 #include "jobfile/jobfile.h"
 
@@ -7,52 +7,61 @@ namespace tavo {
 
 namespace {
 
-int quit_incomplete(const run_settings& s) {
-    std::printf("Quitting because job output files are incomplete (see log file)\n");
-    std::fprintf(s.log, "Quitting because job output files are incomplete\n");
-    return ERR_JOB_FILES;
-}
-
 // A folder or a file without read permission may open and still fail at the
-// first read; such a job file counts as not available.
-bool readable(FILE* in) {
-    std::fgetc(in);
-    const bool ok = !std::ferror(in);
-    std::rewind(in);
-    return ok;
+// first read; such a file counts as not available.
+file_ptr open_for_reading(const std::string& name) {
+    file_ptr in(std::fopen(name.c_str(), "r"));
+    if (!in) return in;
+    std::fgetc(in.get());
+    const bool readable = !std::ferror(in.get());
+    std::rewind(in.get());
+    if (!readable) in.reset();
+    return in;
 }
 
-// What the reader found: whether it read without problems (with the data
-// set names), then the problem count, the data path and one line per data set.
-void report_job(FILE* log, const job& j, int problems) {
-    if (problems == 0) {
-        std::fprintf(log, "   ... reading OK, available data sets:");
-        for (const dataset* ds = j.first; ds; ds = ds->next) std::fprintf(log, " %s", ds->name.c_str());
-        std::fprintf(log, "\n");
-    } else {
-        std::fprintf(log, "   ... but with reading problems\n");
+void log_availability(FILE* log, const char* what, const std::string& name, bool available) {
+    std::fprintf(log, "   %s (%s) ... %s\n", what, name.c_str(), available ? "available" : "not available");
+}
+
+// Has the job file read; true when it was read without problems.
+bool read_job(run_settings& s) {
+    const int problems = read_jobfile(s.job_in.get(), s.jobdata);
+    if (problems != 0) {
+        std::fprintf(s.log, "   ... but with reading problems\n");
+        return false;
     }
-    std::fprintf(log, "   problems reading the job file: %d\n", problems);
-    std::fprintf(log, "   data path: \"%s\"\n", j.data_path.c_str());
-    for (const dataset* ds = j.first; ds; ds = ds->next) {
-        std::fprintf(log, "   data set %d: key %s, name %s, file \"%s\"\n", ds->number, ds->key.c_str(),
-                     ds->name.c_str(), ds->file.c_str());
-    }
+    std::fprintf(s.log, "   ... reading OK, available data sets:");
+    for (const dataset* ds = s.jobdata.first; ds; ds = ds->next) std::fprintf(s.log, " %s", ds->name.c_str());
+    std::fprintf(s.log, "\n");
+    return true;
 }
 
 }  // namespace
 
-int check_job_file(run_settings& s) {
+int check_output_files(run_settings& s) {
     std::fprintf(s.log, "\nChecking output files with this job:\n");
-    file_ptr in(std::fopen(s.job_file.c_str(), "r"));
-    if (!in || !readable(in.get())) {
-        std::fprintf(s.log, "   tavo job file (%s) ... not available\n", s.job_file.c_str());
-        return quit_incomplete(s);
+    // All five are opened before anything is reported, so the extra files
+    // exist (empty) whatever stops the run below.
+    s.job_in = open_for_reading(s.job_file);
+    s.sample_in = open_for_reading(s.sample_file);
+    s.model_in = open_for_reading(s.model_file);
+    s.xsample_out.reset(std::fopen(s.xsample_file.c_str(), "w"));
+    s.xlabel_out.reset(std::fopen(s.xlabel_file.c_str(), "w"));
+
+    log_availability(s.log, "tavo job file", s.job_file, s.job_in != nullptr);
+    const bool job_read = s.job_in && read_job(s);
+    log_availability(s.log, "sample output file", s.sample_file, s.sample_in != nullptr);
+    log_availability(s.log, "model description", s.model_file, s.model_in != nullptr);
+    if (!job_read || !s.sample_in || !s.model_in) {
+        std::printf("Quitting because job output files are incomplete (see log file)\n");
+        std::fprintf(s.log, "Quitting because job output files are incomplete\n");
+        return ERR_JOB_FILES;
     }
-    std::fprintf(s.log, "   tavo job file (%s) ... available\n", s.job_file.c_str());
-    const int problems = read_jobfile(in.get(), s.jobdata);
-    report_job(s.log, s.jobdata, problems);
-    if (problems != 0) return quit_incomplete(s);
+    if (!s.xsample_out || !s.xlabel_out) {
+        std::printf("Failure to open sample output files for writing\n");
+        std::fprintf(s.log, "Failure to open sample output files for writing\n");
+        return ERR_JOB_FILES;
+    }
     return ERR_NONE;
 }
 

@@ -59,9 +59,10 @@ int run_steps(run_settings& s, int argc, char** argv) {
     if (int code = check_block_name(s)) return code;
     if (int code = read_options(s)) return code;
     set_run_file_names(s);
-    // The output check reads the job file here; the block field location,
-    // the model scan and the cycle loop follow it once they exist.
-    return check_job_file(s);
+    if (int code = check_output_files(s)) return code;
+    if (int code = locate_block_field(s)) return code;
+    // The model scan and the cycle loop follow once they exist.
+    return load_block_data(s);
 }
 
 }  // namespace
@@ -81,6 +82,7 @@ int run_tavogen(int argc, char** argv) {
 
 int finish_run(run_settings& s, int code) {
     s.error = code;
+    s.block = block_context{};  // points into the data sets released next
     s.jobdata.first = nullptr;
     s.jobdata.sets.clear();  // every data set releases its sheet, buffers and indexes
     if (s.log) std::printf("A log file is written to %s\n", s.log_file.c_str());

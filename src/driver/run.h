@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "driver/terms.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {
@@ -21,6 +22,10 @@ enum error_code : int {
     ERR_NOT_FOUND = 3,     // identifier filter or block field not found
     ERR_SETUP = 4,         // data set set-up failed
     ERR_NOT_BLOCK = 5,     // the named field is not a block field
+    ERR_MAP_FIELDS = 9,    // marker map: statistics or by= field missing, no key, no linked data set
+    // Loading failed with problem counts whose low byte is 0 (256, 512, ...):
+    // the run must not go on as if the data had loaded.
+    ERR_LOAD_WRAPPED = -1,
 };
 
 struct run_settings {
@@ -44,6 +49,13 @@ struct run_settings {
     FILE* log = nullptr;       // open from the log step to the end of the run
     int error = ERR_NONE;
     job jobdata;               // the job's data sets and paths
+    // The run's files, open from the output check to the end of the run.
+    file_ptr job_in;           // job file, read by the job file reader
+    file_ptr sample_in;        // base + ".out"
+    file_ptr model_in;         // base + ".mod"
+    file_ptr xsample_out;      // base + ".xout"
+    file_ptr xlabel_out;       // base + ".xlab"
+    block_context block;       // filter, block data set, block field and marker map
 };
 
 // The whole run of tavogen; returns the exit status.
@@ -87,9 +99,19 @@ bool read_leading_int(std::string_view text, int& value);
 // error code of a stop.
 int read_options(run_settings& s);
 
-// Opens the job file, has it read and reports in the log what it holds.
-// Returns 0, or the error code of a stop (ERR_JOB_FILES).
-int check_job_file(run_settings& s);
+// Output check: opens the job file and the run's files, has the job file
+// read and reports what is available. Returns 0, or ERR_JOB_FILES.
+int check_output_files(run_settings& s);
+
+// Finds the identifier filter, the block data set, has the data sets set up,
+// finds the block field and its marker map. Returns 0 or the stop's code.
+int locate_block_field(run_settings& s);
+
+// Checks and types the marker map's fields (by=, and alleles, used, freq1 of
+// a genotype block), loads the data and reports markers with new alleles.
+// Returns 0 or the stop's code (possibly negative: the signed low byte of
+// the loading problems).
+int load_block_data(run_settings& s);
 
 // The finishing sequence: releases the data sets, prints the finishing lines,
 // closes the log and returns `code` as the exit status. A negative code

@@ -71,34 +71,45 @@ TEST(TavogenRun, LogThatCannotBeOpenedStopsTheRun) {
     EXPECT_TRUE(folder_is_empty(dir));
 }
 
-TEST(TavogenRun, SuccessfulRunReportsTheJobAndFinishes) {
+// Without the run's sample output and model description the output check
+// stops the run after reporting what is there.
+TEST(TavogenRun, JobFileAloneStopsAtTheOutputCheck) {
     scratch_dir dir("drv");
     write_file(dir.file("run.tavo"), COMMENTS_ONLY_JOB);
     const auto r = run_program(TAVOGEN_BIN, {"run.tavo", "geno", "probit"}, dir.path.string());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(mask_times(r.console),
-              BANNER + "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+              BANNER +
+                  "Quitting because job output files are incomplete (see log file)\n"
+                  "A log file is written to run.glog\n" +
+                  finished_with(2));
     EXPECT_EQ(log_of(dir, "run.glog"),
               LOG_BANNER +
                   "Arguments: run.tavo geno probit\n\n"
                   "\nChecking output files with this job:\n"
                   "   tavo job file (run.tavo) ... available\n"
                   "   ... reading OK, available data sets:\n"
-                  "   problems reading the job file: 0\n"
-                  "   data path: \"\"\n"
-                  "\ntavogen finished at <time>\n\n");
+                  "   sample output file (run.out) ... not available\n"
+                  "   model description (run.mod) ... not available\n"
+                  "Quitting because job output files are incomplete\n"
+                  "\n" +
+                  finished_with(2));
 }
 
 TEST(TavogenRun, OptionMessagesGoToConsoleAndLogAndTheRunGoesOn) {
     scratch_dir dir("drv");
     write_file(dir.file("run.tavo"), COMMENTS_ONLY_JOB);
+    write_file(dir.file("run.out"), "");
+    write_file(dir.file("run.mod"), "");
     const auto r = run_program(TAVOGEN_BIN, {"run", "geno", "broadly", "bywindow=4"}, dir.path.string());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(mask_times(r.console),
               BANNER +
                   "! Warning: unrecognized / unused option broadly\n"
                   "NOTE: bywindow setting needs to be an odd number; it is changed to 5\n"
-                  "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+                  "Quitting because of problems identifying the data set with the block field (see log file)\n"
+                  "A log file is written to run.glog\n" +
+                  finished_with(3));
     EXPECT_EQ(log_of(dir, "run.glog"),
               LOG_BANNER +
                   "Arguments: run geno broadly bywindow=4\n\n"
@@ -109,11 +120,16 @@ TEST(TavogenRun, OptionMessagesGoToConsoleAndLogAndTheRunGoesOn) {
                   "\nChecking output files with this job:\n"
                   "   tavo job file (run.tavo) ... available\n"
                   "   ... reading OK, available data sets:\n"
-                  "   problems reading the job file: 0\n"
-                  "   data path: \"\"\n"
-                  "\ntavogen finished at <time>\n\n");
+                  "   sample output file (run.out) ... available\n"
+                  "   model description (run.mod) ... available\n"
+                  "   No data identified for Id filtering\n"
+                  "! The block-field geno was not found in any data set specified in the tavo job file.\n"
+                  "\n" +
+                  finished_with(3));
 }
 
+// The data sets are listed by name; the data path is applied by the set-up,
+// whose failure to open a data file stops the run with code 4.
 TEST(TavogenRun, ReportsTheDataSetsTheJobDeclares) {
     scratch_dir dir("drv");
     write_file(dir.file("run.tavo"),
@@ -121,29 +137,39 @@ TEST(TavogenRun, ReportsTheDataSetsTheJobDeclares) {
                "data id ped\n  file=ped.txt\n  id sire dam\n"
                "model\n  y = geno\n"
                "DATA id geno\n  file=geno.txt !bigenot\n  id geno[]\n");
+    write_file(dir.file("run.out"), "");
+    write_file(dir.file("run.mod"), "");
     const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 4);
     EXPECT_EQ(mask_times(r.console),
               BANNER +
                   "!Skipping job input at jobline 1: no section defined\n"
-                  "A log file is written to run.glog\ntavogen finished at <time>\n\n");
+                  "ERROR problem opening file [../data/ped.txt] for data 1\n"
+                  "ERROR problem opening file [../data/geno.txt] for data 2\n"
+                  "A log file is written to run.glog\n" +
+                  finished_with(4));
     EXPECT_EQ(log_of(dir, "run.glog"),
               LOG_BANNER +
                   "Arguments: run geno\n\n"
                   "\nChecking output files with this job:\n"
                   "   tavo job file (run.tavo) ... available\n"
                   "   ... reading OK, available data sets: ped geno\n"
-                  "   problems reading the job file: 0\n"
-                  "   data path: \"../data/\"\n"
-                  "   data set 1: key id, name ped, file \"ped.txt\"\n"
-                  "   data set 2: key id, name geno, file \"geno.txt\"\n"
-                  "\ntavogen finished at <time>\n\n");
+                  "   sample output file (run.out) ... available\n"
+                  "   model description (run.mod) ... available\n"
+                  "   No data identified for Id filtering\n"
+                  "   File identified with block covariate/genotype data is: geno.txt\n"
+                  "! Problem preparing loading data file(s)\n"
+                  "ERROR problem opening file [../data/geno.txt] for data 2\n"
+                  "\n" +
+                  finished_with(4));
 }
 
 // The output check stops on a job file that was read with problems.
 TEST(TavogenRun, JobFileWithReadingProblemsStopsWithCodeTwo) {
     scratch_dir dir("drv");
     write_file(dir.file("run.tavo"), "$path\ndata id ped\n");
+    write_file(dir.file("run.out"), "");
+    write_file(dir.file("run.mod"), "");
     const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(mask_times(r.console),
@@ -158,8 +184,8 @@ TEST(TavogenRun, JobFileWithReadingProblemsStopsWithCodeTwo) {
                   "\nChecking output files with this job:\n"
                   "   tavo job file (run.tavo) ... available\n"
                   "   ... but with reading problems\n"
-                  "   problems reading the job file: 1\n"
-                  "   data path: \"\"\n"
+                  "   sample output file (run.out) ... available\n"
+                  "   model description (run.mod) ... available\n"
                   "Quitting because job output files are incomplete\n"
                   "\n" +
                   finished_with(2));
@@ -171,6 +197,8 @@ TEST(TavogenRun, JobFileNotAvailableStopsWithCodeTwo) {
         SCOPED_TRACE(folder ? "folder" : "missing");
         scratch_dir dir("drv");
         if (folder) std::filesystem::create_directory(dir.path / "run.tavo");
+        write_file(dir.file("run.out"), "");
+        write_file(dir.file("run.mod"), "");
         const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
         EXPECT_EQ(r.status, 2);
         EXPECT_EQ(mask_times(r.console),
@@ -183,6 +211,8 @@ TEST(TavogenRun, JobFileNotAvailableStopsWithCodeTwo) {
                       "Arguments: run geno\n\n"
                       "\nChecking output files with this job:\n"
                       "   tavo job file (run.tavo) ... not available\n"
+                      "   sample output file (run.out) ... available\n"
+                      "   model description (run.mod) ... available\n"
                       "Quitting because job output files are incomplete\n" +
                       "\n" + finished_with(2));
     }
@@ -197,13 +227,19 @@ TEST(TavogenRun, JobNameOfTwoThousandCharacters) {
     const std::string job = folder + "run";
     ASSERT_GT(job.size(), 1999u);
     write_file(dir.file(job + ".tavo"), COMMENTS_ONLY_JOB);
+    write_file(dir.file(job + ".out"), "");
     const auto r = run_program(TAVOGEN_BIN, {job, "geno"}, dir.path.string());
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(mask_times(r.console),
-              BANNER + "A log file is written to " + job + ".glog\ntavogen finished at <time>\n\n");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(mask_times(r.console), BANNER +
+                                         "Quitting because job output files are incomplete (see log file)\n"
+                                         "A log file is written to " +
+                                         job + ".glog\n" + finished_with(2));
     const std::string log = log_of(dir, job + ".glog");
     EXPECT_NE(log.find("Arguments: " + job + " geno\n"), std::string::npos);
     EXPECT_NE(log.find("   tavo job file (" + job + ".tavo) ... available\n"), std::string::npos);
+    EXPECT_NE(log.find("   sample output file (" + job + ".out) ... available\n"), std::string::npos);
+    EXPECT_NE(log.find("   model description (" + job + ".mod) ... not available\n"), std::string::npos);
+    EXPECT_TRUE(testutil::file_exists(dir.file(job + ".xout")));
 }
 
 }  // namespace
