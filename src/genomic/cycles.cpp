@@ -1,0 +1,90 @@
+// The cycle loop: read a cycle, compute it, write its record; then the
+// summaries.
+#include "genomic/cycles.h"
+
+#include <string>
+
+#include "driver/model.h"
+#include "genomic/compute.h"
+#include "genomic/retrieve.h"
+
+namespace tavo {
+
+namespace {
+
+constexpr int PLAN_NO_MEMORY = 1;  // one failed allocation
+
+int prepare(const block_context& ctx, const genomic_model& model, compute_plan& plan) {
+    switch (build_plan(ctx, model, plan)) {
+    case plan_status::ready:
+        return 0;
+    case plan_status::refused:
+    case plan_status::inconsistent:
+        return MODEL_REFUSED;
+    case plan_status::no_memory:
+        return PLAN_NO_MEMORY;
+    }
+    return MODEL_REFUSED;
+}
+
+// Reads and computes cycle after cycle; false when the reading stopped for a
+// problem.
+bool walk_cycles(compute_plan& plan, genomic_model& model, cycle_io& io) {
+    sample_reader reader;
+    start_reading(reader, io.samples.get(), io.sample_file);
+    const std::vector<matrix_entry> order = label_order(model.T);
+    bool stopped = false;
+    for (;;) {
+        const cycle_read got = read_cycle(reader, model);
+        if (got == cycle_read::end) break;
+        if (got == cycle_read::problem) {
+            stopped = true;
+            break;
+        }
+        compute_cycle(plan, model);
+        write_cycle_record(io.xsample.get(), model, order, reader.cycle);
+        std::printf("%s\r", std::to_string(reader.cycle).c_str());
+    }
+    std::printf("\n");
+    io.samples.reset();
+    return !stopped;
+}
+
+// The summaries after the last cycle: console count, log table, extra label
+// line and G-value file.
+int write_summaries(const genomic_model& model, const block_context& ctx, cycle_io& io) {
+    std::printf("%lld output samples processed\n", static_cast<long long>(model.cycles));
+    if (io.log) write_log_table(io.log, model, ctx, io.names);
+    if (io.xlabel) write_label_line(io.xlabel.get(), model, ctx, io.names.by_name);
+    return write_gvalue_file(model, ctx, io.names);
+}
+
+// Every output file must have been written in full.
+int check_outputs(cycle_io& io) {
+    bool fine = close_output(io.xsample, io.xsample_file);
+    fine = close_output(io.xlabel, io.xlabel_file) && fine;
+    fine = check_output(io.log, io.log_file) && fine;
+    return fine ? 0 : OUTPUT_FAILED;
+}
+
+}  // namespace
+
+int run_cycles(genomic_model& model, const block_context& ctx, cycle_io& io) {
+    compute_plan plan;
+    if (int code = prepare(ctx, model, plan)) return code;
+    print_no_level_note(plan, io.log);
+    std::printf("Reading output from MCMC cycle\n");
+    int code = 0;
+    if (!walk_cycles(plan, model, io)) {
+        code = READING_STOPPED;
+    } else if (model.cycles == 0) {
+        std::printf("! No MCMC cycles found in %s\n", io.sample_file.c_str());
+        code = READING_STOPPED;
+    } else {
+        code = write_summaries(model, ctx, io);
+    }
+    if (int written = check_outputs(io)) code = written;
+    return code;
+}
+
+}  // namespace tavo

@@ -1,0 +1,39 @@
+// The cycle loop of tavogen: after the model scan, every saved cycle is read,
+// computed and written; then the posterior summaries and output files.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "driver/terms.h"
+#include "genomic/output.h"
+#include "jobfile/dataset.h"
+
+namespace tavo {
+
+// Error code of a cycle reading that stopped for a problem, and of a run in
+// which no cycle could be processed.
+constexpr int READING_STOPPED = 7;
+
+// What the run driver hands to the cycle loop. The loop takes over the
+// sample file and the extra files and closes them; the log stays open.
+struct cycle_io {
+    file_ptr samples;          // the sample output file, open for reading
+    std::string sample_file;
+    file_ptr xsample;          // extra sample file, open for writing
+    std::string xsample_file;
+    file_ptr xlabel;           // extra label file, open for writing
+    std::string xlabel_file;
+    FILE* log = nullptr;       // the run's log
+    std::string log_file;
+    output_names names;        // base name, block name and by= value from the command line
+};
+
+// Prepares the computation, walks the cycles and writes every output.
+// Returns 0; MODEL_REFUSED when the model does not fit the data; 1 when the
+// plan's arrays cannot be had; READING_STOPPED when the reading stopped for
+// a problem or found no cycle; OUTPUT_FAILED when the G-value file cannot
+// be opened or a file cannot be written (this one wins over the others).
+int run_cycles(genomic_model& model, const block_context& ctx, cycle_io& io);
+
+}  // namespace tavo

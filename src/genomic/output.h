@@ -1,0 +1,86 @@
+// What tavogen writes of its computation: the per-cycle records of the extra
+// sample file, and after the last cycle the extra label line, the posterior
+// table of the log and the G-value file of the individuals.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "driver/terms.h"
+#include "jobfile/dataset.h"
+
+namespace tavo {
+
+// Error code of a G-value file that cannot be opened and of a write error on
+// any output file.
+constexpr int OUTPUT_FAILED = 8;
+
+// How the groups of the computation are laid out in the outputs.
+enum class group_layout : uint8_t {
+    single,     // neither by= nor bywindow=: one group, no group labels
+    by_levels,  // one group per level of the by field, then ALL
+    windows,    // one window per marker, then ALL
+};
+
+group_layout layout_of(const genomic_model& model);
+
+// One element (r, c) of a T x T matrix: the variance when r == c, a
+// covariance when r > c, a correlation when r < c.
+struct matrix_entry {
+    int32_t r = 0;
+    int32_t c = 0;
+};
+
+// The fixed label order of every output: the T variances; the covariances
+// row by row (r = 1 .. T-1, c = 0 .. r-1); the correlations column by column
+// (c = 1 .. T-1, r = 0 .. c-1).
+std::vector<matrix_entry> label_order(int32_t T);
+
+// Names the outputs take from the command line.
+struct output_names {
+    std::string base_name;   // the job's base name
+    std::string block_name;  // the block field as named on the command line
+    std::string by_name;     // the by= value as given
+};
+
+// Writes `sep` and the number with "%g"; every not-a-number is "nan".
+void write_number(FILE* f, char sep, double value);
+
+// Posterior mean and standard deviations from a running sum S and sum of
+// squares Q over c cycles. A square-root argument of 0 or less (rounding)
+// gives 0; with one cycle the deviation is not defined and is a NaN.
+double posterior_mean(double sum, int64_t cycles);
+double matrix_psd(double sum, double sumsq, int64_t cycles);  // sqrt(Q/(c-1) - (S/c)(S/(c-1)))
+double value_psd(double sum, double sumsq, int64_t cycles);   // sqrt(Q/(c-1) - pm (c/(c-1)) pm)
+
+// One cycle's record: the line "%d var.genom" with the matrix values of every
+// group in label order (group 0 first, ALL last); with the single layout also
+// one line "%d gval.%s" per term with the genomic value of every individual.
+void write_cycle_record(FILE* xout, const genomic_model& model, const std::vector<matrix_entry>& order,
+                        int32_t cycle);
+
+// The extra label line: "var.genom" with one label per value of a record.
+void write_label_line(FILE* xlab, const genomic_model& model, const block_context& ctx,
+                      const std::string& by_name);
+
+// The posterior table of the log: title, notes, header and one row per group.
+void write_log_table(FILE* log, const genomic_model& model, const block_context& ctx,
+                     const output_names& names);
+
+// base + ".gval" + (by field without windows: ".by" + by name) + ".txt"
+std::string gvalue_file_name(const genomic_model& model, const output_names& names);
+
+// Writes the G-value file; returns 0, or OUTPUT_FAILED when it cannot be
+// opened or written (message on the console).
+int write_gvalue_file(const genomic_model& model, const block_context& ctx, const output_names& names);
+
+// Closes an output file and tells whether everything written reached it;
+// prints "! Problem writing file (%s)\n" when not. A file not open is fine.
+bool close_output(file_ptr& file, const std::string& name);
+
+// The same for a file that stays open (the log): flushes it and checks it.
+bool check_output(FILE* file, const std::string& name);
+
+}  // namespace tavo
