@@ -17,6 +17,12 @@
 namespace tavo {
 namespace {
 
+std::string ascii_lower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
 bool has_option_word(dataset& ds, std::string_view word) {
     ds.options_cursor = 0;
     for (int32_t i = 0; i < ds.options.count; ++i)
@@ -106,6 +112,18 @@ void report_coded_problem(const load_state& st, const coded_genotype& decoded, i
         printf("  ! invalid genotype code at record %d marker %d: %d\n", st.counter, marker + 1, decoded.value);
 }
 
+// The missing indicator, letters compared without regard to case, tested
+// without a library call per character (the common long token of a file).
+inline bool is_missing_token(const genotype_plan& plan, const char* token, size_t length) {
+    if (length != plan.missing_lower.size() || length == 0) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = token[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != plan.missing_lower[i]) return false;
+    }
+    return true;
+}
+
 // Four one-character tokens at `token` ("c\0c\0c\0c\0") decoded at once;
 // false when the eight bytes are anything else or hold a token the table
 // does not decode. The caller guarantees four more tokens, so the eight
@@ -143,13 +161,18 @@ void store_coded_line(load_state& st, datacol& col, const genotype_plan& plan, u
             token += 2;
             continue;
         }
-        const coded_genotype decoded = decode_coded_token(plan.coding, token, st.ds.missing.c_str());
-        if (decoded.problem != code_problem::none) {
-            report_coded_problem(st, decoded, m, token);
-            ++st.reading_problems;
+        const size_t length = strlen(token);
+        if (is_missing_token(plan, token, length)) {
+            cells[m++] = MISSING_GENOTYPE;
+        } else {
+            const coded_genotype decoded = decode_coded_token(plan.coding, token, st.ds.missing.c_str());
+            if (decoded.problem != code_problem::none) {
+                report_coded_problem(st, decoded, m, token);
+                ++st.reading_problems;
+            }
+            cells[m++] = decoded.code;
         }
-        cells[m++] = decoded.code;
-        token += strlen(token) + 1;
+        token += length + 1;
     }
 }
 
@@ -237,6 +260,10 @@ void flush_consecutive(datacol& col, const genotype_plan& plan, size_t height) {
     const size_t full_rows = height & ~size_t{7};
     const size_t full_markers = ncol & ~size_t{7};
     for (size_t m0 = 0; m0 < full_markers; m0 += 8) {
+        // Each marker's run lies on a page of its own: asking early for the
+        // next block's lines hides most of the cost of fetching them.
+        if (m0 + 16 <= full_markers)
+            for (size_t k = 8; k < 16; ++k) __builtin_prefetch(first_row + (m0 + k) * nrec, 1);
         for (size_t r0 = 0; r0 < full_rows; r0 += 8) {
             uint64_t block[8];
             for (size_t i = 0; i < 8; ++i) memcpy(&block[i], tile + (r0 + i) * ncol + m0, 8);
@@ -321,6 +348,7 @@ void plan_genotypes(load_state& st) {
             find_used_values(plan, col);
         } else if (plan.coding != genotype_coding::none) {
             fill_code_table(plan, st.ds.missing.c_str());
+            if (plan.coding != genotype_coding::bigenot) plan.missing_lower = ascii_lower(st.ds.missing);
         }
     }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "data/datacol.h"
@@ -60,6 +61,7 @@ int allele_number(char* allele_text, char missallele, char allele, bool learning
 struct genotype_plan {
     genotype_coding coding = genotype_coding::none;
     uint8_t table[256] = {};        // one-character tokens: code, or BAD_CODE
+    std::string missing_lower;      // missing indicator in lower case; empty: no missing test
     bool learning = true;           // biallelic: alleles learned, not preloaded
     char* allele_slots = nullptr;   // biallelic: marker m's allele text at m * slot_size
     int64_t slot_size = 0;
