@@ -1,1 +1,3 @@
-int main() { return 0; }
+#include "summary/summary.h"
+
+int main(int argc, char** argv) { return tavosum::run(argc, argv); }

@@ -1,0 +1,99 @@
+#include "summary/options.h"
+
+#include <cctype>
+#include <string_view>
+
+#include "summary/lines.h"
+#include "summary/numbers.h"
+
+namespace tavosum {
+
+select_mode mode_of(const settings& options) {
+    if (!options.has_par) return select_mode::levels;
+    return !options.par.empty() && options.par.back() == '*' ? select_mode::prefix
+                                                             : select_mode::exact;
+}
+
+std::string prefix_of(const settings& options) {
+    return options.par.substr(0, options.par.empty() ? 0 : options.par.size() - 1);
+}
+
+static void set_maxlev(const std::string& text, settings& options) {
+    if (!read_leading_int(text, options.maxlev)) {
+        std::printf(
+            "Error: invalid number (%s) on maxlev option, maxlev is (re)set to default 25.\n",
+            text.c_str());
+        options.maxlev = 25;
+    }
+}
+
+static void set_nlev(const std::string& text, settings& options) {
+    if (!read_leading_int(text, options.nlev)) {
+        std::printf("Error: invalid number (%s) on nlev option, nlev option is ignored!\n",
+                    text.c_str());
+        options.nlev = 0;
+    }
+}
+
+void parse_options(const std::vector<std::string>& words, settings& options) {
+    for (const std::string& word : words) {
+        if (word == "table")
+            options.table = true;
+        else if (word == "notitle")
+            options.title = false;
+        else if (word == "nohead")
+            options.head = false;
+        else if (word.starts_with("maxlev="))
+            set_maxlev(word.substr(7), options);
+        else if (word.starts_with("nlev="))
+            set_nlev(word.substr(5), options);
+        else if (word.starts_with("par=")) {
+            options.has_par = true;
+            options.par = word.substr(4);
+        }
+    }
+}
+
+file_names make_file_names(const std::string& argument, const std::string& path_out) {
+    file_names names;
+    names.job = argument;
+    names.base = argument;
+    if (argument.ends_with(".tavo"))
+        names.base.resize(argument.size() - 5);
+    else
+        names.job += ".tavo";
+    names.out = path_out + names.base + ".out";
+    names.lab = names.base + ".lab";
+    names.plog = names.base + ".plog";
+    names.mlog = names.base + ".mlog";
+    return names;
+}
+
+// The first blank-delimited word of a job line.
+static std::string_view first_word(std::string_view line) {
+    size_t end = 0;
+    while (end < line.size() && !std::isspace(static_cast<unsigned char>(line[end]))) ++end;
+    return line.substr(0, end);
+}
+
+std::string read_path_out(std::FILE* job) {
+    std::string path_out;
+    line_reader reader = make_line_reader(job, 1 << 16);
+    std::string_view line;
+    while (next_line(reader, line)) {
+        if (!line.starts_with('$')) continue;
+        std::string_view word = first_word(line);
+        if (word.find('=') == std::string_view::npos) {
+            std::printf(
+                "Wrong format for $variable (missing equal sign or not given as one string) "
+                "at job line: %.*s",
+                static_cast<int>(line.size()), line.data());
+            break;
+        }
+        // "$path=" is accepted and not needed here.
+        if (word.starts_with("$path_out=")) path_out = std::string(word.substr(10));
+    }
+    return path_out;
+}
+
+}  // namespace tavosum
