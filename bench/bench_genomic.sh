@@ -1,0 +1,123 @@
+#!/bin/sh
+# Benchmark of tavogen's genomic cycle computation on the reference workloads.
+#
+#   bench/bench_genomic.sh [W1] [W1d] [W2] [W3]
+#
+# Without arguments: W1, W1d and W2 (W3 writes about 1.1 GB of files and runs
+# long; name it to include it). Steps:
+#   1. builds tavogen and the bench tools (Release) in build-bench/ (BUILD=dir
+#      to use another folder);
+#   2. generates each workload into bench/out/genomic_<W>/ with gen_genomic when
+#      it is not there yet, and checks the run's consistency (gen_genomic --check);
+#   3. unless LITERAL=0, times the literal per-cycle computation in memory
+#      (literal_kernel, -O2, one thread): the baseline of the speed-up ratios;
+#      W3 runs reduced there and is extrapolated;
+#   4. runs `tavogen run.tavo geno <options>` end to end on each workload under
+#      peakrun (warm page cache) and reports wall time, CPU time, peak resident
+#      memory and whether the run finished with every cycle processed; the
+#      variance of the ALL group (or the only group) in the log is compared with
+#      the literal computation's when that ran every cycle.
+# Run both on a quiet machine and compare ratios within one run: the wall time
+# of a busy machine is inflated (the load average is printed first).
+# The exit status is 1 when a tavogen run failed or did not process every cycle.
+set -e
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD:-$root/build-bench}
+loads=${*:-W1 W1d W2}
+for w in $loads; do
+    case $w in
+    W1 | W1d | W2 | W3) ;;
+    *)
+        echo "usage: bench/bench_genomic.sh [W1] [W1d] [W2] [W3]" >&2
+        exit 2
+        ;;
+    esac
+done
+
+echo "Building (Release) in $build ..."
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF -DTAVO_BENCH=ON >/dev/null
+cmake --build "$build" -j2 --target tavogen gen_genomic literal_kernel peakrun >/dev/null
+
+for w in $loads; do
+    data="$root/bench/out/genomic_$w"
+    if [ ! -f "$data/run.info" ]; then
+        echo "Generating $w into $data ..."
+        rm -rf "$data"
+        mkdir -p "$data"
+        "$build/bench/gen_genomic" "$data" "$w"
+    fi
+    "$build/bench/gen_genomic" --check "$data"
+done
+
+literal_out="$root/bench/out/genomic_literal.txt"
+rm -f "$literal_out"
+if [ "${LITERAL:-1}" != 0 ]; then
+    echo
+    echo "Literal per-cycle computation (in memory) ..."
+    # shellcheck disable=SC2086
+    "$build/bench/literal_kernel" $loads | tee "$literal_out"
+fi
+
+# literal_variance W: the literal computation's posterior mean variance of
+# the last group when it ran every cycle of W, else nothing.
+literal_variance() {
+    [ -f "$literal_out" ] || return 0
+    awk -v w="$1" '
+        /^load / { table = 1; next }
+        table && $1 == w && (w != "W3") { print $NF }' "$literal_out"
+}
+
+# log_variance DIR: pm of the first variance in the last row of the log table.
+log_variance() {
+    awk -F'\t' '
+        index($0, "pm.var(") > 0 { for (k = 1; k <= NF; ++k) if (index($k, "pm.var(") == 1) { col = k; break }
+                                   n = NF; next }
+        col && NF == n { last = $col }
+        END { if (col) print last }' "$1/run.glog" 2>/dev/null
+}
+
+echo
+if [ -r /proc/loadavg ]; then
+    echo "Load average before the tavogen runs (1, 5, 15 min): $(cut -d' ' -f1-3 /proc/loadavg)"
+fi
+echo "tavogen end to end (loading, sample reading and computation; warm page cache)"
+printf '%-5s %-22s %7s %8s %8s %9s  %-10s %-12s %s\n' load options status wall_s cpu_s peak_MB result "var(ALL)" \
+    literal
+failed=0
+for w in $loads; do
+    data="$root/bench/out/genomic_$w"
+    options=$(awk '$1 == "options" { $1 = ""; print }' "$data/run.info")
+    cycles=$(awk '$1 == "cycles" { print $2 }' "$data/run.info")
+    cat "$data/geno.txt" "$data/markers.txt.anno" "$data/run.out" >/dev/null
+    rm -f "$data/run.glog" "$data/run.xout" "$data/run.xlab" "$data"/run.gval*.txt
+    # shellcheck disable=SC2086
+    if (cd "$data" && "$build/bench/peakrun" "$build/tavogen" run.tavo geno $options >console.txt 2>peakrun.txt); then
+        status=0
+    else
+        status=$?
+    fi
+    report=$(grep '^peakrun:' "$data/peakrun.txt" || true)
+    wall=$(echo "$report" | awk '{ print $5 }')
+    cpu=$(echo "$report" | awk '{ print $7 }')
+    peak=$(echo "$report" | awk '{ printf "%.1f", $9 * 1024 / 1e6 }')
+    if [ "$status" = 0 ] && grep -q "^$cycles output samples processed" "$data/console.txt"; then
+        result=ok
+    else
+        result=FAILED
+        failed=1
+    fi
+    logvar=$(log_variance "$data")
+    litvar=$(literal_variance "$w")
+    printf '%-5s %-22s %7s %8s %8s %9s  %-10s %-12s %s\n' "$w" "${options# }" "$status" "${wall:--}" "${cpu:--}" \
+        "${peak:--}" "$result" "${logvar:--}" "${litvar:--}"
+    if [ "$result" = FAILED ]; then
+        echo "      tavogen did not report \"$cycles output samples processed\"; end of its console output:"
+        tr '\r' '\n' <"$data/console.txt" | grep -v '^[0-9]*$' | tail -n 6 | sed 's/^/      | /'
+    fi
+done
+echo "peak_MB: peak resident memory (10^6 bytes); var(ALL): posterior mean of the first variance of the last"
+echo "group in the log; literal: the same from the literal computation (the two agree when the results do)."
+if [ "$failed" != 0 ]; then
+    echo "Some tavogen runs failed or stopped early (until the genomic computation is in place, this is expected)."
+    exit 1
+fi
