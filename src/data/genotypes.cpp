@@ -196,7 +196,41 @@ int biallelic_allele(load_state& st, genotype_plan& plan, int32_t m, const char*
     return 0;
 }
 
+// The allele number of a one-character token that is the missing allele or
+// already in the marker's allele text; -1 sends it the long way. Which allele
+// a genotype shows cannot be predicted, so the test is made without branches.
+inline int known_allele(const char* text, char missallele, const char* token) {
+    if (token[1] != '\0') return -1;
+    const char allele = token[0];
+    const int first = allele == text[0];
+    const int second = (allele == text[1]) & (text[0] != '\0');
+    const int missing = allele == missallele;
+    return (first | second | missing) ? (first + 2 * second) * !missing : -1;
+}
+
+// The common case inline: both tokens one character and known to the marker;
+// learning, new alleles and messages go through biallelic_allele.
+void store_biallelic_tokens(load_state& st, datacol& col, genotype_plan& plan, uint8_t* cells) {
+    const char* token = col.tokens.data();
+    const char missallele = st.ds.missallele.c_str()[0];
+    for (int32_t m = 0; m < col.ncol; ++m) {
+        const char* text = plan.allele_slots + plan.slot_size * m;
+        const char* second_token = token + (token[1] == '\0' ? 2 : strlen(token) + 1);
+        const char* next = second_token + (second_token[1] == '\0' ? 2 : strlen(second_token) + 1);
+        int first = known_allele(text, missallele, token);
+        if (first < 0) first = biallelic_allele(st, plan, m, token);
+        int second = known_allele(text, missallele, second_token);
+        if (second < 0) second = biallelic_allele(st, plan, m, second_token);
+        cells[m] = static_cast<uint8_t>((first + second - 1) * (first != 0) * (second != 0));
+        token = next;
+    }
+}
+
 void store_biallelic_line(load_state& st, datacol& col, genotype_plan& plan, uint8_t* cells) {
+    if (col.tokens.count >= 2 * int64_t{col.ncol} && !col.tokens.absent()) {
+        store_biallelic_tokens(st, col, plan, cells);
+        return;
+    }
     col.token_cursor = 0;
     for (int32_t m = 0; m < col.ncol; ++m) {
         const int first = biallelic_allele(st, plan, m, next_token(col.tokens, col.token_cursor));
