@@ -130,6 +130,24 @@ TEST(Merge, OnlyTheLastAppendedDataSetCompletesTheSheet) {
     EXPECT_EQ(texts_of(main.own_fields[4]), (std::vector<std::string>{"2", "3"}));
 }
 
+// A block factor of a record set missing is missing (-9999), not record 0
+// of the data set that gives its levels.
+TEST(Merge, BlockFactorOfRecordSetMissingIsMissing) {
+    test_job t;
+    t.write("m.txt", "a\nb\n");
+    t.write("levels.txt", "L1\nL2\n");
+    t.write("z.txt", "a L2 L1\n");
+    dataset& main = t.declare("data id main", "file=m.txt id");
+    t.declare("data lev levels", "file=levels.txt lev");
+    dataset& extra = t.declare("data id extra", "file=z.txt id lev[2] !fac");
+    t.setup();
+    ASSERT_EQ(t.load(main).result, 0);
+    const auto merged = t.load(extra);
+    ASSERT_EQ(merged.result, 0) << merged.console;
+    const datacol& lev = extra.fields[1];
+    EXPECT_EQ(lev.ints, (std::vector<int32_t>{1, -9999, 0, -9999}));  // sub-column 1 then 2, rows a and b
+}
+
 // The block data set of tavogen appended to its identifier filter: only the
 // filter's individuals are kept; those without genotypes get code 0.
 TEST(Merge, GenotypeBlockAppendedToIdentifierFilter) {
