@@ -2,6 +2,11 @@
 // finishing sequence that ends every run.
 #include "driver/run.h"
 
+#include <utility>
+
+#include "driver/model.h"
+#include "genomic/cycles.h"
+
 namespace tavo {
 
 namespace {
@@ -46,6 +51,34 @@ int check_block_name(const run_settings& s) {
     return ERR_COMMAND_LINE;
 }
 
+// The model description scan: the block field's terms, groups and arrays.
+int scan_model(run_settings& s, genomic_model& model) {
+    model_options opt;
+    opt.block_name = s.block_name;
+    opt.usefit = s.usefit;
+    opt.broad = s.broad;
+    opt.bywindow = s.bywindow;
+    return model_scan(s.model_in.get(), opt, s.block, model);
+}
+
+// The cycle loop and the output files; the loop takes over the sample file
+// and the extra files and closes them.
+int walk_cycles(run_settings& s, genomic_model& model) {
+    cycle_io io;
+    io.samples = std::move(s.sample_in);
+    io.sample_file = s.sample_file;
+    io.xsample = std::move(s.xsample_out);
+    io.xsample_file = s.xsample_file;
+    io.xlabel = std::move(s.xlabel_out);
+    io.xlabel_file = s.xlabel_file;
+    io.log = s.log;
+    io.log_file = s.log_file;
+    io.names.base_name = s.base_name;
+    io.names.block_name = s.block_name;
+    io.names.by_name = s.by;
+    return run_cycles(model, s.block, io);
+}
+
 // The steps up to the end of the run; returns the error code.
 int run_steps(run_settings& s, int argc, char** argv) {
     if (argc - 1 < MIN_ARGUMENTS) {
@@ -61,8 +94,10 @@ int run_steps(run_settings& s, int argc, char** argv) {
     set_run_file_names(s);
     if (int code = check_output_files(s)) return code;
     if (int code = locate_block_field(s)) return code;
-    // The model scan and the cycle loop follow once they exist.
-    return load_block_data(s);
+    if (int code = load_block_data(s)) return code;
+    genomic_model model;
+    if (int code = scan_model(s, model)) return code;
+    return walk_cycles(s, model);
 }
 
 }  // namespace
