@@ -71,6 +71,7 @@ struct genomic_model {
     std::vector<double> matrix_sum;
     std::vector<double> matrix_sumsq;
     int64_t cycles = 0;         // cycles processed
+    int32_t threads = 1;        // threads of the computation (threads= option)
 };
 
 }  // namespace tavo
