@@ -1,7 +1,6 @@
 // Names of the run's files, all derived from the job name.
-#include <cctype>
-
 #include "driver/run.h"
+#include "jobfile/keywords.h"
 
 namespace tavo {
 
@@ -10,14 +9,7 @@ namespace {
 constexpr std::string_view JOB_EXTENSION = "tavo";
 
 bool ends_with_nocase(std::string_view text, std::string_view tail) {
-    if (text.size() < tail.size()) return false;
-    std::string_view end = text.substr(text.size() - tail.size());
-    for (size_t i = 0; i < tail.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(end[i])) !=
-            std::tolower(static_cast<unsigned char>(tail[i])))
-            return false;
-    }
-    return true;
+    return text.size() >= tail.size() && equal_ignoring_case(text.substr(text.size() - tail.size()), tail);
 }
 
 }  // namespace
