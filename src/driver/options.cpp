@@ -1,6 +1,8 @@
 // Command-line options: the option table, its matching and the values.
+#include <algorithm>
 #include <cctype>
 #include <climits>
+#include <thread>
 
 #include "driver/run.h"
 
@@ -10,13 +12,14 @@ namespace {
 
 // Entries separated by ";", numbered from 0; an entry ending in "*" is a
 // prefix that carries a value after it, any other is a whole word.
-constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*";
+constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*";
 
 // Values are taken from fixed positions of the whole argument, not from the
 // option word: an option written with leading blanks gets a shifted value.
 constexpr size_t IDS_VALUE_AT = 4;
 constexpr size_t BY_VALUE_AT = 3;
 constexpr size_t BYWINDOW_VALUE_AT = 9;
+constexpr size_t THREADS_VALUE_AT = 8;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
@@ -84,6 +87,18 @@ int take_bywindow(run_settings& s, std::string_view arg) {
     return ERR_NONE;
 }
 
+// Takes the threads= value: a positive integer. Returns 0 or the stop's error code.
+int take_threads(run_settings& s, std::string_view arg) {
+    int count = 0;
+    if (!read_leading_int(value_from(arg, THREADS_VALUE_AT), count) || count < 1) {
+        std::printf("! ERROR: threads setting must be a positive whole number\n");
+        std::fprintf(s.log, "tavogen QUIT - incorrect threads option.\n");
+        return ERR_COMMAND_LINE;
+    }
+    s.threads = count;
+    return ERR_NONE;
+}
+
 int take_option(run_settings& s, const std::string& arg) {
     switch (match_option(arg)) {
     case OPT_PROBIT: break;  // accepted, without effect
@@ -98,6 +113,7 @@ int take_option(run_settings& s, const std::string& arg) {
         break;
     case OPT_USEFIT: s.usefit = true; break;
     case OPT_BYWINDOW: return take_bywindow(s, arg);
+    case OPT_THREADS: return take_threads(s, arg);
     case OPT_NONE: warn_unrecognised(s, arg); break;
     }
     return ERR_NONE;
@@ -117,6 +133,11 @@ option_entry match_option(std::string_view arg) {
         ++number;
     }
     return OPT_NONE;
+}
+
+int default_threads() {
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : static_cast<int>(std::min<unsigned>(cores, INT_MAX));
 }
 
 bool read_leading_int(std::string_view text, int& value) {

@@ -76,6 +76,7 @@ int walk_cycles(run_settings& s, genomic_model& model) {
     io.names.base_name = s.base_name;
     io.names.block_name = s.block_name;
     io.names.by_name = s.by;
+    model.threads = s.threads;
     return run_cycles(model, s.block, io);
 }
 

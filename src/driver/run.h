@@ -17,7 +17,7 @@ constexpr const char* TAVOGEN_VERSION = "1.21";
 // Error codes of a run (the exit status).
 enum error_code : int {
     ERR_NONE = 0,
-    ERR_COMMAND_LINE = 1,  // arguments, log file, old-style block name, bywindow=
+    ERR_COMMAND_LINE = 1,  // arguments, log file, old-style block name, bywindow=, threads=
     ERR_JOB_FILES = 2,     // job output files incomplete or unwritable
     ERR_NOT_FOUND = 3,     // identifier filter or block field not found
     ERR_SETUP = 4,         // data set set-up failed
@@ -27,6 +27,10 @@ enum error_code : int {
     // the run must not go on as if the data had loaded.
     ERR_LOAD_WRAPPED = -1,
 };
+
+// The number of cores the machine reports, or 1 when it reports none: the
+// thread count of the cycle computation when no threads= option is given.
+int default_threads();
 
 struct run_settings {
     std::time_t start_time = 0;
@@ -46,6 +50,7 @@ struct run_settings {
     bool has_by = false;
     std::string by;            // by= value (untrimmed)
     int bywindow = 0;          // window width, odd and positive when given
+    int threads = default_threads();  // threads of the cycle computation (threads=)
     FILE* log = nullptr;       // open from the log step to the end of the run
     int error = ERR_NONE;
     job jobdata;               // the job's data sets and paths
@@ -75,7 +80,7 @@ void set_job_names(run_settings& s, std::string_view job_arg);
 // The model, sample and extra file names: the base name with their extensions.
 void set_run_file_names(run_settings& s);
 
-// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*".
+// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*".
 enum option_entry : int {
     OPT_NONE = -1,
     OPT_PROBIT = 0,
@@ -84,6 +89,7 @@ enum option_entry : int {
     OPT_BY = 3,
     OPT_USEFIT = 4,
     OPT_BYWINDOW = 5,
+    OPT_THREADS = 6,
 };
 
 // The table entry that a command-line option matches, or OPT_NONE.

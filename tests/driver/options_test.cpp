@@ -1,7 +1,8 @@
-// Option table matching, option values and the bywindow= rules.
+// Option table matching, option values and the bywindow= and threads= rules.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <thread>
 
 #include "driver/run.h"
 
@@ -51,6 +52,11 @@ TEST(OptionTable, WholeWordsNeedTheirExactLengthPrefixesTheirWholePrefix) {
     EXPECT_EQ(match_option("by"), tavo::OPT_NONE);
     EXPECT_EQ(match_option("ids="), tavo::OPT_IDS);
     EXPECT_EQ(match_option("bywindow"), tavo::OPT_NONE);
+    EXPECT_EQ(match_option("threads"), tavo::OPT_NONE);
+    EXPECT_EQ(match_option("threadsX"), tavo::OPT_NONE);
+    EXPECT_EQ(match_option("thread=2"), tavo::OPT_NONE);
+    EXPECT_EQ(match_option("threads="), tavo::OPT_THREADS);
+    EXPECT_EQ(match_option("Threads=4"), tavo::OPT_THREADS);
     EXPECT_EQ(match_option(""), tavo::OPT_NONE);
     EXPECT_EQ(match_option("  \t"), tavo::OPT_NONE);
 }
@@ -176,6 +182,44 @@ TEST(Bywindow, ReadLikePercentD) {
         tavo::run_settings s;
         EXPECT_EQ(read_with(s, {arg}).code, 0);
         EXPECT_EQ(s.bywindow, width);
+    }
+}
+
+TEST(Threads, DefaultIsTheMachinesCoreCount) {
+    const tavo::run_settings s;
+    const unsigned cores = std::thread::hardware_concurrency();
+    EXPECT_EQ(s.threads, cores == 0 ? 1 : static_cast<int>(cores));
+    EXPECT_EQ(tavo::default_threads(), s.threads);
+}
+
+TEST(Threads, ReadLikePercentDInAnyCaseWithoutMessages) {
+    const std::pair<const char*, int> cases[] = {
+        {"threads=2", 2}, {"THREADS=3", 3}, {"threads=4x", 4}, {"threads= +1", 1}, {"threads=64", 64}};
+    for (const auto& [arg, count] : cases) {
+        SCOPED_TRACE(arg);
+        tavo::run_settings s;
+        const reading r = read_with(s, {arg});
+        EXPECT_EQ(r.code, 0);
+        EXPECT_EQ(r.console + r.log, "");
+        EXPECT_EQ(s.threads, count);
+    }
+    tavo::run_settings s;
+    EXPECT_EQ(read_with(s, {"threads=5", "bywindow=3", "threads=1"}).code, 0);
+    EXPECT_EQ(s.threads, 1);
+    EXPECT_EQ(s.bywindow, 3);
+}
+
+TEST(Threads, NoPositiveIntegerStopsAndEndsOptionReading) {
+    for (const char* arg : {"threads=0", "threads=-1", "threads=abc", "threads=", "threads=-0", " threads=2",
+                            "threads=99999999999"}) {
+        SCOPED_TRACE(arg);
+        tavo::run_settings s;
+        const int before = s.threads;
+        const reading r = read_with(s, {arg, "broadly", "threads=2"});
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.console, "! ERROR: threads setting must be a positive whole number\n");
+        EXPECT_EQ(r.log, "tavogen QUIT - incorrect threads option.\n");
+        EXPECT_EQ(s.threads, before);
     }
 }
 
