@@ -95,6 +95,23 @@ void read_head(sample_reader& r) {
     r.status = head_status::unreadable;
 }
 
+// Powers of ten that a double holds exactly.
+constexpr double EXACT_POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                          1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+constexpr int MAX_EXACT_POWER = 22;
+constexpr int MAX_FAST_DIGITS = 19;  // 19 decimal digits always fit 64 bits
+constexpr uint64_t MAX_EXACT_MANTISSA = uint64_t{1} << 53;
+constexpr int MAX_FAST_EXPONENT_DIGITS = 3;
+
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
+
+// Takes the digits at p into `mantissa` (wrapping past 19 digits: the
+// count tells); returns the end of the digits.
+const char* take_digits(const char* p, const char* last, uint64_t& mantissa) {
+    while (p < last && is_digit(*p)) mantissa = mantissa * 10 + static_cast<uint64_t>(*p++ - '0');
+    return p;
+}
+
 // A number that does not fit a double is taken as the C library takes it
 // (infinity or zero).
 double out_of_range_value(const char* begin, const char* end) {
@@ -177,13 +194,56 @@ int64_t read_values(std::string_view text, double* out, int64_t count) {
         p = skip_blanks(p, end);
         if (p < end && *p == '+' && p + 1 < end && p[1] != '-' && p[1] != '+') ++p;
         double value = 0;
-        const auto [ptr, ec] = std::from_chars(p, end, value);
+        const auto [ptr, ec] = read_number(p, end, value);
         if (ec == std::errc::result_out_of_range) value = out_of_range_value(p, ptr);
         else if (ec != std::errc()) break;
         out[n++] = value;
         p = ptr;
     }
     return n;
+}
+
+std::from_chars_result read_number(const char* first, const char* last, double& value) {
+    const char* p = first;
+    const bool negative = p < last && *p == '-';
+    if (negative) ++p;
+    uint64_t mantissa = 0;
+    const char* digits_start = p;
+    p = take_digits(p, last, mantissa);
+    int digits = static_cast<int>(p - digits_start);
+    int exponent = 0;
+    // The unusual forms (".5", "5.", "5e", "5e+", long exponents) are left
+    // to std::from_chars, which knows where they end.
+    if (digits == 0) return std::from_chars(first, last, value);
+    if (p < last && *p == '.') {
+        const char* fraction = ++p;
+        p = take_digits(p, last, mantissa);
+        const int fraction_digits = static_cast<int>(p - fraction);
+        if (fraction_digits == 0) return std::from_chars(first, last, value);
+        digits += fraction_digits;
+        exponent = -fraction_digits;
+    }
+    if (p < last && (*p == 'e' || *p == 'E')) {
+        const char* q = p + 1;
+        bool negative_exponent = false;
+        if (q < last && (*q == '+' || *q == '-')) negative_exponent = *q++ == '-';
+        const char* exponent_start = q;
+        int written = 0;
+        while (q < last && is_digit(*q) && q - exponent_start < MAX_FAST_EXPONENT_DIGITS)
+            written = written * 10 + (*q++ - '0');
+        if (q == exponent_start || (q < last && is_digit(*q))) return std::from_chars(first, last, value);
+        exponent += negative_exponent ? -written : written;
+        p = q;
+    }
+    if (digits > MAX_FAST_DIGITS || mantissa > MAX_EXACT_MANTISSA || exponent < -MAX_EXACT_POWER ||
+        exponent > MAX_EXACT_POWER)
+        return std::from_chars(first, last, value);
+    // Both operands are exact, so the one operation rounds correctly, as
+    // std::from_chars does.
+    double magnitude = static_cast<double>(mantissa);
+    magnitude = exponent < 0 ? magnitude / EXACT_POWERS_OF_TEN[-exponent] : magnitude * EXACT_POWERS_OF_TEN[exponent];
+    value = negative ? -magnitude : magnitude;
+    return {p, std::errc()};
 }
 
 void start_reading(sample_reader& r, FILE* in, const std::string& file_name, size_t chunk) {

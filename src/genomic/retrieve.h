@@ -7,6 +7,7 @@
 // chunks into one reused buffer, and every line is parsed in place.
 #pragma once
 
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -70,5 +71,12 @@ cycle_read read_cycle(sample_reader& r, genomic_model& model);
 // leading "+" accepted) into `out`; returns how many were read. Reading stops
 // at the end of the text or at the first token that is not a number.
 int64_t read_values(std::string_view text, double* out, int64_t count);
+
+// std::from_chars for a double (general format), with the same results, end
+// pointers and errors, but faster on the plain decimals that sample files
+// hold: a number of at most 19 digits whose digits fit 53 bits, with a
+// power of ten up to 22, is converted with one correctly rounded operation;
+// anything else goes to std::from_chars.
+std::from_chars_result read_number(const char* first, const char* last, double& value);
 
 }  // namespace tavo

@@ -2,8 +2,11 @@
 // long lines, missing and repeated parameters, unreadable line heads.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -242,6 +245,92 @@ TEST(SampleReading, ValueConversion) {
     EXPECT_EQ(v[2], 0);
     EXPECT_EQ(read_values("", v, 3), 0);
     EXPECT_EQ(read_values(" 4 5", v, 1), 1);
+}
+
+// read_number must agree with std::from_chars in everything: the value's
+// bits, the end of the number and the error.
+void expect_same_as_from_chars(const std::string& text) {
+    const char* first = text.data();
+    const char* last = first + text.size();
+    double fast = -7.5, reference = -7.5;
+    const auto got = read_number(first, last, fast);
+    const auto want = std::from_chars(first, last, reference);
+    ASSERT_EQ(got.ptr - first, want.ptr - first) << '"' << text << '"';
+    ASSERT_EQ(got.ec, want.ec) << '"' << text << '"';
+    uint64_t fast_bits = 0, reference_bits = 0;
+    std::memcpy(&fast_bits, &fast, sizeof fast);
+    std::memcpy(&reference_bits, &reference, sizeof reference);
+    ASSERT_EQ(fast_bits, reference_bits) << '"' << text << "\" " << fast << " " << reference;
+}
+
+TEST(NumberReading, BordersOfTheFastPath) {
+    for (const char* text :
+         {"0", "-0", "-0.0", "0.1", "0.3", "1.7976931348623157e308", "4.9e-324", "1e22", "1e23", "1e-22", "1e-23",
+          "-9007199254740992", "9007199254740993", "9007199254740992e22", "9007199254740993e-22",
+          "1234567890123456789", "12345678901234567890", "0.0000000000000000001", "0.00000000000000000001",
+          "4.35e2", "4.35E-2", "4.35e+2", "1e022", "1e0022", "5.", ".5", "-.5", "5e", "5e+", "5e-x", "5ex", "1.2.3",
+          "1..2", "1e5.5", "-", "--1", "+1", "inf", "-infinity", "nan", "NaN(1)", "0x10", "1e999", "1e-999",
+          "6.10352e-05", "-0.0133331", "0.00231522 0.003564", "3\t4", "7\r", ""})
+        expect_same_as_from_chars(text);
+}
+
+// Numbers built from random parts: signs, digit runs of 0 to 24, fraction
+// points, exponents of 0 to 4 digits, and a random character after them.
+TEST(NumberReading, SameAsFromCharsOnRandomDecimals) {
+    std::mt19937_64 random(20240607);
+    auto pick = [&random](uint64_t n) { return static_cast<int>(random() % n); };
+    auto digit_run = [&](int length) {
+        std::string run;
+        for (int i = 0; i < length; ++i) run.push_back(static_cast<char>('0' + pick(10)));
+        return run;
+    };
+    const std::string after = " \t\r.eE+-x0";
+    for (int n = 0; n < 300000; ++n) {
+        std::string text;
+        if (pick(3) == 0) text += '-';
+        text += digit_run(pick(8) == 0 ? pick(25) : pick(10));
+        if (pick(3) != 0) text += '.' + digit_run(pick(8) == 0 ? pick(25) : pick(12));
+        if (pick(3) == 0) {
+            text += pick(2) ? 'e' : 'E';
+            const int sign = pick(3);
+            if (sign > 0) text += sign == 1 ? '+' : '-';
+            text += digit_run(pick(5));
+        }
+        if (pick(2)) text += after[static_cast<size_t>(pick(after.size()))];
+        expect_same_as_from_chars(text);
+    }
+}
+
+TEST(NumberReading, SameAsFromCharsOnRandomText) {
+    std::mt19937_64 random(99);
+    const std::string alphabet = "0123456789012345678901234567890123456789.-+eE infa";
+    for (int n = 0; n < 200000; ++n) {
+        std::string text;
+        for (int length = static_cast<int>(random() % 12); length > 0; --length)
+            text.push_back(alphabet[random() % alphabet.size()]);
+        expect_same_as_from_chars(text);
+    }
+}
+
+// Values written as "%g" and "%.17g" of random doubles read back to the
+// numbers std::from_chars gives, through whole lines.
+TEST(NumberReading, LinesOfPrintedValuesReadAsFromCharsReadsThem) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> uniform(-1.0, 1.0);
+    std::string line;
+    std::vector<double> expected;
+    char text[40];
+    for (int n = 0; n < 20000; ++n) {
+        const double x = uniform(random) * std::pow(10.0, static_cast<int>(random() % 40) - 20);
+        std::snprintf(text, sizeof text, n % 3 == 0 ? "%.17g" : "%g", x);
+        double back = 0;
+        std::from_chars(text, text + std::strlen(text), back);
+        expected.push_back(back);
+        line.append(n % 5 == 0 ? "\t" : " ").append(text);
+    }
+    std::vector<double> got(expected.size());
+    ASSERT_EQ(read_values(line, got.data(), static_cast<int64_t>(got.size())), static_cast<int64_t>(got.size()));
+    for (size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << i;
 }
 
 }  // namespace
