@@ -16,7 +16,12 @@
 #      peakrun (warm page cache) and reports wall time, CPU time, peak resident
 #      memory and whether the run finished with every cycle processed; the
 #      variance of the ALL group (or the only group) in the log is compared with
-#      the literal computation's when that ran every cycle.
+#      the literal computation's when that ran every cycle;
+#   5. splits each end-to-end time into loading (tavogen on the same job with
+#      an empty model description, which stops after loading with code 6),
+#      sample reading (read_samples on run.out: fastest of 3 passes, with its
+#      MB/s) and computation with output (the rest of the wall time).
+# THREADS=N passes threads=N to tavogen (default: tavogen's own, all cores).
 # Run both on a quiet machine and compare ratios within one run: the wall time
 # of a busy machine is inflated (the load average is printed first).
 # The exit status is 1 when a tavogen run failed or did not process every cycle.
@@ -36,7 +41,8 @@ done
 
 echo "Building (Release) in $build ..."
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DTAVO_TESTS=OFF -DTAVO_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target tavogen gen_genomic literal_kernel peakrun >/dev/null
+cmake --build "$build" -j2 --target tavogen gen_genomic literal_kernel peakrun read_samples >/dev/null
+threads_option=${THREADS:+threads=$THREADS}
 
 for w in $loads; do
     data="$root/bench/out/genomic_$w"
@@ -86,7 +92,7 @@ printf '%-5s %-22s %7s %8s %8s %9s  %-10s %-12s %s\n' load options status wall_s
 failed=0
 for w in $loads; do
     data="$root/bench/out/genomic_$w"
-    options=$(awk '$1 == "options" { $1 = ""; print }' "$data/run.info")
+    options="$(awk '$1 == "options" { $1 = ""; print }' "$data/run.info") $threads_option"
     cycles=$(awk '$1 == "cycles" { print $2 }' "$data/run.info")
     cat "$data/geno.txt" "$data/markers.txt.anno" "$data/run.out" >/dev/null
     rm -f "$data/run.glog" "$data/run.xout" "$data/run.xlab" "$data"/run.gval*.txt
@@ -117,6 +123,45 @@ for w in $loads; do
 done
 echo "peak_MB: peak resident memory (10^6 bytes); var(ALL): posterior mean of the first variance of the last"
 echo "group in the log; literal: the same from the literal computation (the two agree when the results do)."
+# peak_field FILE N: field N of the peakrun report in FILE.
+peak_field() {
+    grep '^peakrun:' "$1" | awk -v n="$2" '{ print $n }'
+}
+
+echo
+echo "Time split of the end-to-end runs (wall seconds; warm page cache)"
+printf '%-5s %8s %8s %8s %9s %10s %10s\n' load total_s load_s read_s read_MB/s read_cpu_s compute_s
+for w in $loads; do
+    data="$root/bench/out/genomic_$w"
+    total=$(peak_field "$data/peakrun.txt" 5)
+    options="$(awk '$1 == "options" { $1 = ""; print }' "$data/run.info") $threads_option"
+    # Loading: the same job with an empty model description, in a folder of
+    # links to the run's data files.
+    loadonly="$root/bench/out/genomic_${w}_loadonly"
+    rm -rf "$loadonly"
+    mkdir -p "$loadonly"
+    for f in run.tavo geno.txt markers.txt markers.txt.anno; do ln -s "$data/$f" "$loadonly/$f"; done
+    : >"$loadonly/run.mod"
+    : >"$loadonly/run.out"
+    # shellcheck disable=SC2086
+    (cd "$loadonly" && "$build/bench/peakrun" "$build/tavogen" run.tavo geno $options >console.txt 2>peakrun.txt) ||
+        true
+    load=$(peak_field "$loadonly/peakrun.txt" 5)
+    [ "$(peak_field "$loadonly/peakrun.txt" 3)" = 6 ] || load=""
+    # Sample reading alone, as the cycle loop reads.
+    "$build/bench/read_samples" "$data/run.out" "$data/run.mod" 3 2>"$data/read.txt" >/dev/null || true
+    read_s=$(awk '/^read_samples:/ && $5 == 0 { print $9 }' "$data/read.txt")
+    rate=$(awk '/^read_samples:/ && $5 == 0 { print $11 }' "$data/read.txt")
+    read_cpu=$(awk '/^read_samples:/ && $5 == 0 { print $13 }' "$data/read.txt")
+    compute=$(awk -v t="$total" -v l="$load" -v r="$read_s" \
+        'BEGIN { if (t != "" && l != "" && r != "") printf "%.3f", t - l - r }')
+    printf '%-5s %8s %8s %8s %9s %10s %10s\n' "$w" "${total:--}" "${load:--}" "${read_s:--}" "${rate:--}" \
+        "${read_cpu:--}" "${compute:--}"
+done
+echo "load_s: tavogen stopping after loading (empty model description); read_s: read_samples over run.out"
+echo "(fastest of 3 passes; read_cpu_s its CPU time, less inflated by a busy machine); compute_s: the rest"
+echo "of total_s, the cycle computation and the output files."
+
 if [ "$failed" != 0 ]; then
     echo "Some tavogen runs failed or stopped early (until the genomic computation is in place, this is expected)."
     exit 1
