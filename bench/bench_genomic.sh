@@ -129,11 +129,19 @@ peak_field() {
 }
 
 echo
-echo "Time split of the end-to-end runs (wall seconds; warm page cache)"
-printf '%-5s %8s %8s %8s %9s %10s %10s\n' load total_s load_s read_s read_MB/s read_cpu_s compute_s
+echo "Time split of the end-to-end runs (seconds; warm page cache)"
+printf '%-5s %-5s %8s %8s %8s %10s %10s\n' load time total_s load_s read_s compute_s read_MB/s
+# split_line W KIND TOTAL LOAD READ BYTES: one row of the split; the
+# computation is what the total leaves.
+split_line() {
+    awk -v w="$1" -v kind="$2" -v t="$3" -v l="$4" -v r="$5" -v bytes="$6" 'BEGIN {
+        compute = (t != "" && l != "" && r != "") ? sprintf("%.3f", t - l - r) : "-"
+        rate = (r != "" && r > 0) ? sprintf("%.1f", bytes / 1e6 / r) : "-"
+        printf "%-5s %-5s %8s %8s %8s %10s %10s\n", w, kind, t == "" ? "-" : t, l == "" ? "-" : l,
+            r == "" ? "-" : r, compute, rate }'
+}
 for w in $loads; do
     data="$root/bench/out/genomic_$w"
-    total=$(peak_field "$data/peakrun.txt" 5)
     options="$(awk '$1 == "options" { $1 = ""; print }' "$data/run.info") $threads_option"
     # Loading: the same job with an empty model description, in a folder of
     # links to the run's data files.
@@ -146,21 +154,22 @@ for w in $loads; do
     # shellcheck disable=SC2086
     (cd "$loadonly" && "$build/bench/peakrun" "$build/tavogen" run.tavo geno $options >console.txt 2>peakrun.txt) ||
         true
-    load=$(peak_field "$loadonly/peakrun.txt" 5)
-    [ "$(peak_field "$loadonly/peakrun.txt" 3)" = 6 ] || load=""
+    load_ok=$(peak_field "$loadonly/peakrun.txt" 3)
     # Sample reading alone, as the cycle loop reads.
     "$build/bench/read_samples" "$data/run.out" "$data/run.mod" 3 2>"$data/read.txt" >/dev/null || true
-    read_s=$(awk '/^read_samples:/ && $5 == 0 { print $9 }' "$data/read.txt")
-    rate=$(awk '/^read_samples:/ && $5 == 0 { print $11 }' "$data/read.txt")
-    read_cpu=$(awk '/^read_samples:/ && $5 == 0 { print $13 }' "$data/read.txt")
-    compute=$(awk -v t="$total" -v l="$load" -v r="$read_s" \
-        'BEGIN { if (t != "" && l != "" && r != "") printf "%.3f", t - l - r }')
-    printf '%-5s %8s %8s %8s %9s %10s %10s\n' "$w" "${total:--}" "${load:--}" "${read_s:--}" "${rate:--}" \
-        "${read_cpu:--}" "${compute:--}"
+    bytes=$(awk '$1 == "sample_bytes" { print $2 }' "$data/run.info")
+    for kind in wall cpu; do
+        if [ $kind = wall ]; then peak=5 read=9; else peak=7 read=13; fi
+        total=$(peak_field "$data/peakrun.txt" $peak)
+        load=$(peak_field "$loadonly/peakrun.txt" $peak)
+        [ "$load_ok" = 6 ] || load=""
+        read_s=$(awk -v n=$read '/^read_samples:/ && $5 == 0 { print $n }' "$data/read.txt")
+        split_line "$w" $kind "$total" "$load" "$read_s" "$bytes"
+    done
 done
 echo "load_s: tavogen stopping after loading (empty model description); read_s: read_samples over run.out"
-echo "(fastest of 3 passes; read_cpu_s its CPU time, less inflated by a busy machine); compute_s: the rest"
-echo "of total_s, the cycle computation and the output files."
+echo "(fastest of 3 passes); compute_s: the rest of total_s, the cycle computation and the output files."
+echo "cpu: the same from CPU time (of all threads), which a busy machine inflates less than the wall time."
 
 if [ "$failed" != 0 ]; then
     echo "Some tavogen runs failed or stopped early (until the genomic computation is in place, this is expected)."
