@@ -1,10 +1,10 @@
 // Command-line options: the option table, its matching and the values.
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <thread>
 
 #include "driver/run.h"
+#include "jobfile/keywords.h"
 
 namespace tavo {
 
@@ -32,22 +32,12 @@ std::string_view option_word(std::string_view arg) {
     return arg.substr(start, end - start);
 }
 
-bool equal_nocase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    }
-    return true;
-}
-
 bool entry_matches(std::string_view entry, std::string_view word) {
     if (!entry.empty() && entry.back() == '*') {
         std::string_view prefix = entry.substr(0, entry.size() - 1);
-        return word.size() >= prefix.size() && equal_nocase(word.substr(0, prefix.size()), prefix);
+        return word.size() >= prefix.size() && begins_ignoring_case(word, prefix);
     }
-    return equal_nocase(word, entry);
+    return equal_ignoring_case(word, entry);
 }
 
 std::string_view value_from(std::string_view arg, size_t position) {
