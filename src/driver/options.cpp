@@ -1,5 +1,6 @@
 // Command-line options: the option table, its matching and the values.
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <thread>
 
