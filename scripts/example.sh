@@ -1,7 +1,9 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs tavosum on the example run in examples/:
-# first the default summary (parameters with up to 25 levels, echoed on the console),
-# then a selection: the parameters with exactly 5 levels as one table.
+# Installs what is missing, builds, and runs the programs on the example runs in examples/:
+#   demo  tavosum: the default summary (parameters with up to 25 levels, echoed on the
+#         console), then a selection: the parameters with exactly 5 levels as one table.
+#   geno  tavogen on the genotype block field geno: overall, per chromosome (by=chrom)
+#         and in sliding windows of 11 markers (bywindow=11); then tavosum on the same run.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -15,3 +17,39 @@ echo "=== tavosum demo nlev=5 table"
 ../build/tavosum demo nlev=5 table
 echo "--- demo.plog:"
 cat demo.plog
+
+# The posterior table of a tavogen log: from its title to the last group's row
+# (the log ends with an empty line, the finishing line and another empty line).
+posterior_table() {
+    sed -n '/^Posterior mean/,$p' geno.glog | head -n -3
+}
+
+echo
+echo "=== tavogen geno geno (overall)"
+../build/tavogen geno geno
+echo "--- geno.glog, posterior (co)variances and correlations:"
+posterior_table
+echo "--- head of geno.gval.txt (G-values of the individuals):"
+head -n 4 geno.gval.txt
+
+echo
+echo "=== tavogen geno geno by=chrom"
+../build/tavogen geno geno by=chrom
+echo "--- geno.glog, one row per chromosome, then ALL:"
+posterior_table
+echo "--- head of geno.gval.bychrom.txt:"
+head -n 3 geno.gval.bychrom.txt
+
+echo
+echo "=== tavogen geno geno bywindow=11"
+../build/tavogen geno geno bywindow=11
+echo "--- geno.glog, one row per window (named by its centre marker), then ALL:"
+posterior_table | head -n 7
+echo "    ..."
+posterior_table | tail -n 3
+echo "--- head of geno.gval.txt (the ALL group, where a marker counts once per window):"
+head -n 3 geno.gval.txt
+
+echo
+echo "=== tavosum geno"
+../build/tavosum geno

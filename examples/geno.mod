@@ -1,0 +1,11 @@
+mean.yield 1 1 0 0 yield$intercept
+mean.fat 1 1 0 0 fat$intercept
+herd.yield 2 5 0 0 yield$herd
+herd.fat 2 5 0 0 fat$herd
+add.geno.yield 5 195 1 0 yield$geno
+dom.geno.yield 6 195 1 0 yield$geno
+add.geno.fat 5 195 1 0 fat$geno
+dom.geno.fat 6 195 1 0 fat$geno
+var.e 4 3 0 0 residual
+var.add 4 3 0 0 add.geno
+var.dom 4 3 0 0 dom.geno
