@@ -9,7 +9,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
 #include <new>
+
+#include "genomic/kernel.h"
 
 namespace tavo {
 
@@ -35,7 +38,7 @@ bool sizes_fit(const genomic_model& model) {
     if (model.G < 0 || model.total_groups != model.G + (grouped ? 1 : 0) || model.total_groups < 1)
         return report_inconsistent("number of groups");
     const bool all_stored = model.stored_groups == model.total_groups;
-    if (!all_stored && !(model.windows && model.stored_groups == 1))
+    if (model.windows ? model.stored_groups != 1 : !all_stored)
         return report_inconsistent("stored groups");
     const size_t values = values_per_term(model);
     for (const genomic_term& term : model.terms)
@@ -172,152 +175,58 @@ void size_plan(const genomic_model& model, compute_plan& plan) {
         plan.codings.assign(M, genotype_coding{});
         plan.genotypes.assign(M, nullptr);
     }
-    const size_t window_values = static_cast<size_t>(model.T) * static_cast<size_t>(model.N);
-    const bool window_scratch = model.windows && model.stored_groups == 1;
-    plan.scratch.assign(window_scratch ? window_values : 0, 0.0);
-    plan.means.assign(static_cast<size_t>(model.T), 0.0);
 }
 
-// ------------------------------------------------------------ one cycle
-
-// Rows (one per term) of the values of group g.
-void group_rows(compute_plan& plan, genomic_model& model, int32_t g, std::vector<double*>& rows) {
-    const size_t N = static_cast<size_t>(plan.N);
-    const bool all_stored = plan.stored_groups == plan.total_groups;
-    for (int32_t t = 0; t < plan.T; ++t) {
-        double* values = model.terms[t].gvalues.data();
-        if (all_stored)
-            rows[t] = values + static_cast<size_t>(g) * N;
-        else if (g == plan.all_group)
-            rows[t] = values;
-        else  // a window whose values are not kept
-            rows[t] = plan.scratch.data() + static_cast<size_t>(t) * N;
-    }
+int64_t effect_length(const compute_plan& plan, const genomic_model& model) {
+    return plan.kind == model_kind::regression ? plan.M : model.U;
 }
 
-// Marker m into rows: x times the additive effect, then d times the dominance
-// effect of the same index, per individual.
-void add_genotypes(const compute_plan& plan, const genomic_model& model, int32_t m, double* const* rows) {
-    const uint8_t* codes = plan.genotypes[m];  // genotype codes are 0..3 by construction
-    const genotype_coding& c = plan.codings[m];
-    const int32_t e = plan.markers[m].effect;
-    const bool dominance = model.kind == model_kind::additive_dominance;
-    const int64_t N = plan.N;
-    for (int32_t t = 0; t < plan.T; ++t) {
-        const double a = model.terms[t].add_effects[e];
-        const double xa[4] = {c.x[0] * a, c.x[1] * a, c.x[2] * a, c.x[3] * a};
-        double* v = rows[t];
-        if (!dominance) {
-            for (int64_t i = 0; i < N; ++i) v[i] += xa[codes[i]];
-            continue;
-        }
-        const double delta = model.terms[t].dom_effects[e];
-        const double dd[4] = {c.d[0] * delta, c.d[1] * delta, c.d[2] * delta, c.d[3] * delta};
-        for (int64_t i = 0; i < N; ++i) {
-            v[i] += xa[codes[i]];
-            v[i] += dd[codes[i]];
-        }
-    }
-}
-
-// Covariate column m into rows; a missing covariate contributes nothing.
-void add_covariates(const compute_plan& plan, const genomic_model& model, int32_t m, double* const* rows) {
-    const double* column = plan.covariates[m];
-    const int64_t N = plan.N;
-    for (int32_t t = 0; t < plan.T; ++t) {
-        const double b = model.terms[t].reg_effects[m];
-        double* v = rows[t];
-        for (int64_t i = 0; i < N; ++i)
-            if (column[i] != MISSING_COVARIATE) v[i] += column[i] * b;
-    }
-}
-
-bool contributes(const marker_plan& mp) { return mp.effect >= 0 && mp.group != NO_LEVEL; }
-
-void add_marker(const compute_plan& plan, const genomic_model& model, int32_t m, double* const* rows) {
-    if (plan.kind == model_kind::regression)
-        add_covariates(plan, model, m, rows);
-    else
-        add_genotypes(plan, model, m, rows);
-}
-
-void clear_values(genomic_model& model) {
-    for (genomic_term& term : model.terms) term.gvalues.assign(term.gvalues.size(), 0.0);
-}
-
-void add_rows(double* const* to, double* const* from, int32_t T, int64_t N) {
-    for (int32_t t = 0; t < T; ++t)
-        for (int64_t i = 0; i < N; ++i) to[t][i] += from[t][i];
-}
-
-// Means (divisor N), covariances on and below the diagonal (divisor N - 1),
-// correlations above it.
-void form_matrix(double* const* rows, int32_t T, int64_t N, double* means, double* out) {
-    const double n = static_cast<double>(N);
-    for (int32_t r = 0; r < T; ++r) {
-        double sum = 0.0;
-        for (int64_t i = 0; i < N; ++i) sum += rows[r][i];
-        means[r] = sum / n;
-    }
-    for (int32_t r = 0; r < T; ++r)
-        for (int32_t c = 0; c <= r; ++c) {
-            double cross = 0.0;
-            for (int64_t i = 0; i < N; ++i) cross += (rows[c][i] - means[c]) * (rows[r][i] - means[r]);
-            out[r * T + c] = cross / (n - 1.0);
-        }
-    for (int32_t r = 0; r < T; ++r)
-        for (int32_t c = r + 1; c < T; ++c)
-            out[r * T + c] = out[c * T + r] / std::sqrt(out[r * T + r] * out[c * T + c]);
-}
-
-void group_matrix(compute_plan& plan, genomic_model& model, int32_t g, double* const* rows) {
-    const size_t cells = static_cast<size_t>(plan.T) * static_cast<size_t>(plan.T);
-    form_matrix(rows, plan.T, plan.N, plan.means.data(), model.matrices.data() + static_cast<size_t>(g) * cells);
-}
-
-// Without windows: every marker into its group, then ALL, then the matrices.
-void compute_groups(compute_plan& plan, genomic_model& model, std::vector<double*>& rows) {
-    for (int32_t m = 0; m < plan.M; ++m) {
-        const marker_plan& mp = plan.markers[m];
-        if (!contributes(mp)) continue;
-        group_rows(plan, model, mp.group, rows);
-        add_marker(plan, model, m, rows.data());
-    }
-    std::vector<double*> all_rows(static_cast<size_t>(plan.T));
-    if (plan.all_group >= 0) {
-        group_rows(plan, model, plan.all_group, all_rows);
+// The contributing markers in the order the batched computation walks them.
+void plan_order(compute_plan& plan) {
+    plan.row_of.assign(static_cast<size_t>(plan.M), -1);
+    plan.order.clear();
+    const auto contributes = [&](int32_t m) {
+        return plan.markers[m].effect >= 0 && plan.markers[m].group != NO_LEVEL;
+    };
+    if (plan.windows) {
+        for (int32_t m = 0; m < plan.M; ++m)
+            if (contributes(m)) plan.order.push_back(m);
+    } else {
+        std::vector<std::vector<int32_t>> groups(static_cast<size_t>(plan.G));
+        for (int32_t m = 0; m < plan.M; ++m)
+            if (contributes(m) && plan.markers[m].group < plan.G) groups[plan.markers[m].group].push_back(m);
+        plan.group_begin.assign(static_cast<size_t>(plan.G) + 1, 0);
         for (int32_t g = 0; g < plan.G; ++g) {
-            group_rows(plan, model, g, rows);
-            add_rows(all_rows.data(), rows.data(), plan.T, plan.N);
+            plan.order.insert(plan.order.end(), groups[g].begin(), groups[g].end());
+            plan.group_begin[g + 1] = static_cast<int64_t>(plan.order.size());
         }
     }
-    for (int32_t g = 0; g < plan.total_groups; ++g) {
-        group_rows(plan, model, g, rows);
-        group_matrix(plan, model, g, rows.data());
-    }
-}
-
-// With windows: each window's values from its markers in map order, its
-// matrix right away, its values into ALL in window order; then ALL's matrix.
-void compute_windows(compute_plan& plan, genomic_model& model, std::vector<double*>& rows) {
-    std::vector<double*> all_rows(static_cast<size_t>(plan.T));
-    group_rows(plan, model, plan.all_group, all_rows);
-    for (int32_t g = 0; g < plan.G; ++g) {
-        group_rows(plan, model, g, rows);
-        if (plan.stored_groups == 1)
-            for (int32_t t = 0; t < plan.T; ++t) std::fill(rows[t], rows[t] + plan.N, 0.0);
-        for (int32_t m = plan.markers[g].lo; m <= plan.markers[g].hi; ++m)
-            if (contributes(plan.markers[m])) add_marker(plan, model, m, rows.data());
-        group_matrix(plan, model, g, rows.data());
-        add_rows(all_rows.data(), rows.data(), plan.T, plan.N);
-    }
-    group_matrix(plan, model, plan.all_group, all_rows.data());
+    for (size_t p = 0; p < plan.order.size(); ++p) plan.row_of[plan.order[p]] = static_cast<int32_t>(p);
 }
 
 void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, std::vector<double>& sumsq) {
     for (size_t k = 0; k < values.size(); ++k) {
         sum[k] += values[k];
         sumsq[k] += values[k] * values[k];
+    }
+}
+
+
+// The effect vectors of the batch, one row per coding in the plan's order;
+// the columns of empty slots and the padding are 0.
+void pack_effects(const compute_plan& plan, cycle_batch& batch) {
+    const int32_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
+    const int32_t T = plan.T;
+    std::fill(batch.packed.begin(), batch.packed.end(), 0.0);
+    const int64_t len = batch.effect_len;
+    for (size_t p = 0; p < plan.order.size(); ++p) {
+        const int32_t e = plan.markers[plan.order[p]].effect;
+        for (int32_t j = 0; j < per; ++j) {
+            double* row = batch.packed.data() + (static_cast<int64_t>(p) * per + j) * batch.cols;
+            for (int32_t s = 0; s < batch.count; ++s)
+                for (int32_t t = 0; t < T; ++t)
+                    row[s * T + t] = batch.effects[((static_cast<int64_t>(s) * T + t) * per + j) * len + e];
+        }
     }
 }
 
@@ -363,6 +272,16 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
         return plan_status::no_memory;
     }
     plan_markers(ctx, model, out);
+    try {
+        plan_order(out);
+    } catch (const std::bad_alloc&) {
+        out = compute_plan{};
+        printf("! Problem allocating arrays ... insufficient memory\n");
+        return plan_status::no_memory;
+    }
+    out.threads = std::max(model.threads, 1);
+    out.effect_len = effect_length(out, model);
+    out.fused = fused_kernels_available();
     return plan_status::ready;
 }
 
@@ -375,16 +294,99 @@ void print_no_level_note(const compute_plan& plan, FILE* log) {
     if (log != nullptr) fprintf(log, note, plan.no_level);
 }
 
-void compute_cycle(compute_plan& plan, genomic_model& model) {
-    clear_values(model);
-    std::vector<double*> rows(static_cast<size_t>(plan.T));
-    if (plan.windows)
-        compute_windows(plan, model, rows);
-    else
-        compute_groups(plan, model, rows);
-    for (genomic_term& term : model.terms) add_to_sums(term.gvalues, term.gsum, term.gsumsq);
+int32_t batch_capacity(const compute_plan& plan) {
+    constexpr int32_t WANTED_COLS = 128;
+    constexpr double VALUE_BYTES = 512.0 * 1024 * 1024;  // stored values of a batch at most
+    const int32_t T = std::max(plan.T, 1);
+    int32_t capacity = std::max(1, WANTED_COLS / T);
+    const double per_cycle = 8.0 * T * static_cast<double>(plan.stored_groups) * static_cast<double>(plan.N) +
+                             8.0 * T * T * static_cast<double>(plan.total_groups);
+    while (capacity > 1 && per_cycle * capacity > VALUE_BYTES) capacity /= 2;
+    return capacity;
+}
+
+bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) {
+    batch = cycle_batch{};
+    batch.capacity = std::max(capacity, 1);
+    const int64_t T = plan.T;
+    batch.cols = static_cast<int32_t>((batch.capacity * T + COL_BLOCK - 1) / COL_BLOCK * COL_BLOCK);
+    batch.rows = (plan.N + 11) / 12 * 12;
+    batch.effect_len = plan.effect_len;
+    const int64_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
+    const int64_t cells = T * T * plan.total_groups;
+    try {
+        batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
+        batch.packed.assign(plan.order.size() * per * batch.cols, 0.0);
+        batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
+        batch.matrices.assign(static_cast<size_t>(batch.capacity * cells), 0.0);
+    } catch (const std::bad_alloc&) {
+        batch = cycle_batch{};
+        printf("! Problem allocating arrays ... insufficient memory\n");
+        return false;
+    }
+    return true;
+}
+
+void load_slot(const genomic_model& model, cycle_batch& batch) {
+    const bool regression = model.kind == model_kind::regression;
+    const bool dominance = model.kind == model_kind::additive_dominance;
+    const int64_t per = dominance ? 2 : 1;
+    const int64_t len = batch.effect_len;
+    for (int32_t t = 0; t < model.T; ++t) {
+        const genomic_term& term = model.terms[t];
+        double* out = batch.effects.data() + ((static_cast<int64_t>(batch.count) * model.T + t) * per) * len;
+        const std::vector<double>& first = regression ? term.reg_effects : term.add_effects;
+        std::copy_n(first.begin(), std::min<int64_t>(len, first.size()), out);
+        if (dominance) std::copy_n(term.dom_effects.begin(), std::min<int64_t>(len, term.dom_effects.size()), out + len);
+    }
+    ++batch.count;
+}
+
+void compute_batch(const compute_plan& plan, cycle_batch& batch) {
+    if (batch.count == 0) return;
+    pack_effects(plan, batch);
+    if (plan.windows) {
+        window_values(plan, batch);
+        return;
+    }
+    group_values(plan, batch, batch.values.data());
+    const int32_t groups = plan.total_groups;
+    const int32_t threads = std::max(1, std::min(plan.threads, groups));
+    const size_t group_size = static_cast<size_t>(batch.rows) * batch.cols;
+    std::atomic<int32_t> next{0};
+    run_parallel(threads, [&](int32_t) {
+        std::vector<double> scratch(2 * static_cast<size_t>(batch.cols), 0.0);
+        for (int32_t g = next++; g < groups; g = next++)
+            group_matrices(plan, batch.values.data() + g * group_size, batch.cols, batch.count, g,
+                           batch.matrices.data(), scratch.data());
+    });
+}
+
+void finish_slot(const compute_plan& plan, const cycle_batch& batch, int32_t slot, genomic_model& model) {
+    const size_t N = static_cast<size_t>(plan.N);
+    const size_t group_size = static_cast<size_t>(batch.rows) * batch.cols;
+    for (int32_t t = 0; t < plan.T; ++t) {
+        genomic_term& term = model.terms[t];
+        const size_t column = static_cast<size_t>(slot) * plan.T + t;
+        for (int32_t sg = 0; sg < plan.stored_groups; ++sg) {
+            const double* v = batch.values.data() + sg * group_size + column;
+            double* out = term.gvalues.data() + sg * N;
+            for (size_t i = 0; i < N; ++i) out[i] = v[i * batch.cols];
+        }
+        add_to_sums(term.gvalues, term.gsum, term.gsumsq);
+    }
+    const size_t cells = model.matrices.size();
+    std::copy_n(batch.matrices.begin() + slot * cells, cells, model.matrices.begin());
     add_to_sums(model.matrices, model.matrix_sum, model.matrix_sumsq);
     ++model.cycles;
+}
+
+void compute_cycle(compute_plan& plan, genomic_model& model) {
+    cycle_batch batch;
+    if (!make_batch(plan, 1, batch)) return;
+    load_slot(model, batch);
+    compute_batch(plan, batch);
+    finish_slot(plan, batch, 0, model);
 }
 
 }  // namespace tavo

@@ -3,10 +3,17 @@
 // A compute_plan is prepared once per run from the block context and the
 // term table: everything about the markers that does not change between
 // cycles (their genotype coding, the effect index each one reads, its group
-// and its windows). compute_cycle then turns the effect vectors of one cycle
-// into genomic values, variance matrices and running sums. Its inner loops
-// run over individuals with a marker's coding (times the term's effect) held
-// fixed, so a later batched kernel can keep the same plan.
+// and its windows). Cycles are computed in batches: the effect vectors of
+// several cycles are loaded into a cycle_batch, compute_batch forms their
+// genomic values and variance matrices together (blocked kernels over
+// individuals x cycles, several threads), and finish_slot hands them to the
+// model one cycle at a time, in cycle order, with the running sums.
+//
+// Every genomic value of a real group receives its contributions in map
+// order of the markers (windows: within a rounding tolerance, see
+// windows.cpp), ALL is the sum of the real groups in group order, and every
+// sum over individuals runs in record order in one thread: the results do not
+// depend on the batch size or the number of threads.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +58,49 @@ struct compute_plan {
     std::vector<genotype_coding> codings;      // per marker (genotype blocks)
     std::vector<const uint8_t*> genotypes;     // per marker: N genotype codes
     std::vector<const double*> covariates;     // per column: N covariates
-    std::vector<double> scratch;               // T x N: values of the current window
-    std::vector<double> means;                 // T: means of one group
+    // Markers that contribute (a used marker with a group), in the order the
+    // batched computation walks them: grouped by group, map order within a
+    // group (no windows), or map order (windows).
+    std::vector<int32_t> order;
+    std::vector<int64_t> group_begin;          // G + 1 offsets into order (no windows)
+    std::vector<int32_t> row_of;               // per marker: its position in order, -1 when none
+    int64_t effect_len = 0;                    // values read per effect vector (U, or M regression)
+    int32_t threads = 1;                       // threads of the computation
+    bool fused = false;                        // fused multiply-add kernels (within rounding)
 };
+
+// Cycles computed together: their effect vectors, and after compute_batch
+// their genomic values and variance matrices, until each is finished in
+// cycle order.
+struct cycle_batch {
+    int32_t capacity = 0;      // cycles the batch holds
+    int32_t count = 0;         // cycles loaded
+    int32_t cols = 0;          // columns of a value row: cycle-major, then term; padded
+    int64_t rows = 0;          // individuals, padded to whole row blocks
+    int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
+    std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
+    std::vector<double> packed;    // effects of the batch, one row per marker coding, cols wide
+    std::vector<double> values;    // stored groups x rows x cols
+    std::vector<double> matrices;  // per slot: T x T per group
+};
+
+// Cycles per batch: enough value columns to keep the kernels busy, fewer
+// when the stored values would take too much memory.
+int32_t batch_capacity(const compute_plan& plan);
+
+// Sizes a batch; false (message printed) when memory is short.
+bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch);
+
+// Copies the effect vectors the model holds now into the batch's next slot.
+void load_slot(const genomic_model& model, cycle_batch& batch);
+
+// Genomic values and variance matrices of every cycle loaded.
+void compute_batch(const compute_plan& plan, cycle_batch& batch);
+
+// Puts cycle `slot` of a computed batch into the model (genomic values of the
+// stored groups, matrices) and adds it to the running sums; adds one to
+// model.cycles. Slots are finished in order.
+void finish_slot(const compute_plan& plan, const cycle_batch& batch, int32_t slot, genomic_model& model);
 
 enum class plan_status : uint8_t {
     ready,          // the plan can be used
@@ -84,7 +131,10 @@ int32_t no_level_markers(const compute_plan& plan);
 // when given, in the log.
 void print_no_level_note(const compute_plan& plan, FILE* log);
 
-// One cycle: genomic values of every stored group, the variance matrix of
+// Whether this machine runs the fused multiply-add kernels.
+bool fused_kernels_available();
+
+// One cycle (a batch of one): genomic values of every stored group, the variance matrix of
 // every group (covariances on and below the diagonal, correlations above), and
 // the running sums and sums of squares of both; adds one to model.cycles.
 // The effect vectors of model.terms hold the cycle's samples.

@@ -3,6 +3,7 @@
 #include "genomic/cycles.h"
 
 #include <string>
+#include <vector>
 
 #include "driver/model.h"
 #include "genomic/compute.h"
@@ -27,12 +28,29 @@ int prepare(const block_context& ctx, const genomic_model& model, compute_plan& 
     return MODEL_REFUSED;
 }
 
-// Reads and computes cycle after cycle; false when the reading stopped for a
-// problem.
-bool walk_cycles(compute_plan& plan, genomic_model& model, cycle_io& io) {
+// The cycles of a full batch (or the last one): computed together, then
+// finished and written one by one in cycle order.
+void flush_batch(const compute_plan& plan, cycle_batch& batch, std::vector<int32_t>& numbers,
+                 genomic_model& model, const std::vector<matrix_entry>& order, cycle_io& io) {
+    compute_batch(plan, batch);
+    for (int32_t slot = 0; slot < batch.count; ++slot) {
+        finish_slot(plan, batch, slot, model);
+        write_cycle_record(io.xsample.get(), model, order, numbers[slot]);
+    }
+    batch.count = 0;
+    numbers.clear();
+}
+
+// Reads cycle after cycle into the batch and computes each full batch; false
+// when the reading stopped for a problem. A cycle's progress number is shown
+// once it is read: the console then shows the numbers and the reader's
+// problem messages in reading order, and every cycle read before a stop is
+// still computed and written.
+bool walk_cycles(compute_plan& plan, cycle_batch& batch, genomic_model& model, cycle_io& io) {
     sample_reader reader;
     start_reading(reader, io.samples.get(), io.sample_file);
     const std::vector<matrix_entry> order = label_order(model.T);
+    std::vector<int32_t> numbers;
     bool stopped = false;
     for (;;) {
         const cycle_read got = read_cycle(reader, model);
@@ -41,10 +59,12 @@ bool walk_cycles(compute_plan& plan, genomic_model& model, cycle_io& io) {
             stopped = true;
             break;
         }
-        compute_cycle(plan, model);
-        write_cycle_record(io.xsample.get(), model, order, reader.cycle);
+        load_slot(model, batch);
+        numbers.push_back(reader.cycle);
         std::printf("%s\r", std::to_string(reader.cycle).c_str());
+        if (batch.count == batch.capacity) flush_batch(plan, batch, numbers, model, order, io);
     }
+    flush_batch(plan, batch, numbers, model, order, io);
     std::printf("\n");
     io.samples.reset();
     return !stopped;
@@ -72,10 +92,12 @@ int check_outputs(cycle_io& io) {
 int run_cycles(genomic_model& model, const block_context& ctx, cycle_io& io) {
     compute_plan plan;
     if (int code = prepare(ctx, model, plan)) return code;
+    cycle_batch batch;
+    if (!make_batch(plan, batch_capacity(plan), batch)) return PLAN_NO_MEMORY;
     print_no_level_note(plan, io.log);
     std::printf("Reading output from MCMC cycle\n");
     int code = 0;
-    if (!walk_cycles(plan, model, io)) {
+    if (!walk_cycles(plan, batch, model, io)) {
         code = READING_STOPPED;
     } else if (model.cycles == 0) {
         std::printf("! No MCMC cycles found in %s\n", io.sample_file.c_str());

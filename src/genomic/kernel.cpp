@@ -1,0 +1,293 @@
+// The value kernel: genomic values of a batch of cycles as a blocked product
+// of the markers' coded genotypes (individuals x codings) and the packed
+// effects (codings x columns), group by group.
+//
+// Each value accumulates its contributions one coding at a time in the plan's
+// order (map order within a group, additive before dominance), starting at 0,
+// product then sum: the same roundings as adding marker after marker, for any
+// block sizes and any number of threads. The fused kernels form each product
+// and sum in one rounding instead (within the tolerance of the program).
+//
+// Products and sums must not be contracted by the compiler in the plain
+// kernels, whatever the instruction set a kernel is compiled for.
+#pragma GCC optimize("fp-contract=off")
+
+#include "genomic/kernel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <immintrin.h>
+#include <thread>
+#include <vector>
+
+namespace tavo {
+
+namespace {
+
+constexpr int64_t MARKER_BLOCK = 128;  // markers per packed panel (256 codings with dominance)
+
+bool has_avx512() { return __builtin_cpu_supports("avx512f"); }
+bool has_avx2() { return __builtin_cpu_supports("avx2"); }
+
+// ------------------------------------------------------------ micro kernels
+
+typedef double vec2 __attribute__((vector_size(16)));
+
+template <class V>
+inline __attribute__((always_inline)) void splat(V& v, double s) {
+    v = V{s, s};
+}
+
+
+// Plain vector kernel for machines without AVX2.
+// C[MR][NV vectors] += X (kc x MR, packed) . E (kc rows, stride lde).
+template <class V, int MR, int NV>
+inline __attribute__((always_inline)) void micro(int64_t kc, const double* x, const double* e, int64_t lde,
+                                                 double* c, int64_t ldc) {
+    constexpr int W = sizeof(V) / sizeof(double);
+    V acc[MR][NV];
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) std::memcpy(&acc[r][v], c + r * ldc + v * W, sizeof(V));
+    for (int64_t k = 0; k < kc; ++k) {
+        V ev[NV];
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) std::memcpy(&ev[v], e + k * lde + v * W, sizeof(V));
+#pragma GCC unroll 16
+        for (int r = 0; r < MR; ++r) {
+            V xb;
+            splat(xb, x[k * MR + r]);
+#pragma GCC unroll 8
+            for (int v = 0; v < NV; ++v) acc[r][v] = acc[r][v] + xb * ev[v];
+        }
+    }
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) std::memcpy(c + r * ldc + v * W, &acc[r][v], sizeof(V));
+}
+
+using micro_fn = void (*)(int64_t, const double*, const double*, int64_t, double*, int64_t);
+
+void micro_generic(int64_t kc, const double* x, const double* e, int64_t lde, double* c, int64_t ldc) {
+    micro<vec2, 2, 8>(kc, x, e, lde, c, ldc);
+}
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+template <bool FUSED>
+void micro_avx2_t(int64_t kc, const double* x, const double* e, int64_t lde, double* c, int64_t ldc) {
+    constexpr int MR = 3;
+    constexpr int NV = 4;
+    __m256d acc[MR][NV];
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) acc[r][v] = _mm256_loadu_pd(c + r * ldc + v * 4);
+    for (int64_t k = 0; k < kc; ++k) {
+        __m256d ev[NV];
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) ev[v] = _mm256_loadu_pd(e + k * lde + v * 4);
+#pragma GCC unroll 16
+        for (int r = 0; r < MR; ++r) {
+            const __m256d xb = _mm256_broadcast_sd(x + k * MR + r);
+#pragma GCC unroll 8
+            for (int v = 0; v < NV; ++v)
+                acc[r][v] = FUSED ? _mm256_fmadd_pd(xb, ev[v], acc[r][v])
+                                  : _mm256_add_pd(acc[r][v], _mm256_mul_pd(xb, ev[v]));
+        }
+    }
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) _mm256_storeu_pd(c + r * ldc + v * 4, acc[r][v]);
+}
+#pragma GCC pop_options
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+template <bool FUSED>
+void micro_avx512_t(int64_t kc, const double* x, const double* e, int64_t lde, double* c, int64_t ldc) {
+    constexpr int MR = 12;
+    constexpr int NV = 2;
+    __m512d acc[MR][NV];
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) acc[r][v] = _mm512_loadu_pd(c + r * ldc + v * 8);
+    for (int64_t k = 0; k < kc; ++k) {
+        __m512d ev[NV];
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) ev[v] = _mm512_loadu_pd(e + k * lde + v * 8);
+#pragma GCC unroll 16
+        for (int r = 0; r < MR; ++r) {
+            const __m512d xb = _mm512_set1_pd(x[k * MR + r]);
+#pragma GCC unroll 8
+            for (int v = 0; v < NV; ++v)
+                acc[r][v] = FUSED ? _mm512_fmadd_pd(xb, ev[v], acc[r][v])
+                                  : _mm512_add_pd(acc[r][v], _mm512_mul_pd(xb, ev[v]));
+        }
+    }
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r)
+#pragma GCC unroll 8
+        for (int v = 0; v < NV; ++v) _mm512_storeu_pd(c + r * ldc + v * 8, acc[r][v]);
+}
+#pragma GCC pop_options
+
+__attribute__((target("avx2"))) void micro_avx2(int64_t kc, const double* x, const double* e, int64_t lde,
+                                                double* c, int64_t ldc) {
+    micro_avx2_t<false>(kc, x, e, lde, c, ldc);
+}
+__attribute__((target("avx2,fma"))) void micro_avx2_fused(int64_t kc, const double* x, const double* e,
+                                                          int64_t lde, double* c, int64_t ldc) {
+    micro_avx2_t<true>(kc, x, e, lde, c, ldc);
+}
+__attribute__((target("avx512f"))) void micro_avx512(int64_t kc, const double* x, const double* e,
+                                                     int64_t lde, double* c, int64_t ldc) {
+    micro_avx512_t<false>(kc, x, e, lde, c, ldc);
+}
+__attribute__((target("avx512f"))) void micro_avx512_fused(int64_t kc, const double* x, const double* e,
+                                                           int64_t lde, double* c, int64_t ldc) {
+    micro_avx512_t<true>(kc, x, e, lde, c, ldc);
+}
+
+struct kernel_choice {
+    micro_fn fn = micro_generic;
+    int32_t mr = 2;  // rows per call (columns: COL_BLOCK)
+};
+
+
+kernel_choice choose_kernel(bool fused) {
+    if (has_avx512()) return {fused ? micro_avx512_fused : micro_avx512, 12};
+    if (has_avx2() && fused && __builtin_cpu_supports("fma")) return {micro_avx2_fused, 3};
+    if (has_avx2()) return {micro_avx2, 3};
+    return {micro_generic, 2};
+}
+
+// ----------------------------------------------------------------- packing
+
+// Twelve rows of coded values per marker (the AVX-512 kernel's panels): each
+// code picks its value from the marker's four-entry table in one permute.
+__attribute__((target("avx512f"))) void pack_twelve_avx512(const compute_plan& plan, int64_t p0, int64_t p1,
+                                                           int64_t first, int32_t per, double* out) {
+    for (int64_t p = p0; p < p1; ++p) {
+        const int32_t m = plan.order[p];
+        const uint8_t* codes = plan.genotypes[m] + first;
+        int64_t low8 = 0;
+        int32_t high4 = 0;
+        std::memcpy(&low8, codes, 8);
+        std::memcpy(&high4, codes + 8, 4);
+        const __m512i lo = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_cvtsi64_si128(low8));
+        const __m512i hi = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_cvtsi32_si128(high4));
+        const genotype_coding& c = plan.codings[m];
+        double* dst = out + (p - p0) * per * 12;
+        const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(c.x));
+        _mm512_storeu_pd(dst, _mm512_maskz_permutexvar_pd(0xFF, lo, x));
+        _mm512_mask_storeu_pd(dst + 8, 0x0F, _mm512_maskz_permutexvar_pd(0xFF, hi, x));
+        if (per == 2) {
+            const __m512d d = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(c.d));
+            _mm512_storeu_pd(dst + 12, _mm512_maskz_permutexvar_pd(0xFF, lo, d));
+            _mm512_mask_storeu_pd(dst + 20, 0x0F, _mm512_maskz_permutexvar_pd(0xFF, hi, d));
+        }
+    }
+}
+
+// Coded values of the markers order[p0 .. p1) for rows i0 .. i0 + nrows,
+// as panels of mr rows: panel[(r / mr) * ncod * mr + k * mr + r % mr]. Rows
+// past the individuals are 0.
+void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, int64_t nrows, int32_t mr,
+                double* panel) {
+    const int32_t per = codings_per_marker(plan);
+    const int64_t ncod = (p1 - p0) * per;
+    const bool genotypes = plan.kind != model_kind::regression;
+    for (int64_t r0 = 0; r0 < nrows; r0 += mr) {
+        double* out = panel + (r0 / mr) * ncod * mr;
+        const int64_t first = i0 + r0;
+        if (!genotypes || first + mr > plan.N) {
+            for (int64_t p = p0; p < p1; ++p)
+                for (int32_t j = 0; j < per; ++j) {
+                    double* dst = out + ((p - p0) * per + j) * mr;
+                    for (int32_t r = 0; r < mr; ++r)
+                        dst[r] = first + r < plan.N ? marker_value(plan, plan.order[p], first + r, j == 1) : 0.0;
+                }
+            continue;
+        }
+        if (mr == 12 && has_avx512()) {
+            pack_twelve_avx512(plan, p0, p1, first, per, out);
+            continue;
+        }
+        for (int64_t p = p0; p < p1; ++p) {
+            const int32_t m = plan.order[p];
+            const uint8_t* codes = plan.genotypes[m] + first;
+            const genotype_coding& c = plan.codings[m];
+            double* dst = out + (p - p0) * per * mr;
+            for (int32_t r = 0; r < mr; ++r) dst[r] = c.x[codes[r] & 3];
+            if (per == 2)
+                for (int32_t r = 0; r < mr; ++r) dst[mr + r] = c.d[codes[r] & 3];
+        }
+    }
+}
+
+// One row block: every group's values, then ALL.
+void row_block_values(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
+                      int64_t i0, double* values, std::vector<double>& panel) {
+    const int64_t nrows = std::min(ROW_BLOCK, batch.rows - i0);
+    const int32_t cols = batch.cols;
+    const int32_t used_cols = ((batch.count * static_cast<int32_t>(plan.T) + COL_BLOCK - 1) / COL_BLOCK) * COL_BLOCK;
+    const int32_t per = codings_per_marker(plan);
+    const size_t group_size = static_cast<size_t>(batch.rows) * cols;
+    for (int32_t g = 0; g < plan.G; ++g) {
+        double* c = values + g * group_size + i0 * cols;
+        std::fill(c, c + nrows * cols, 0.0);
+        for (int64_t p0 = plan.group_begin[g]; p0 < plan.group_begin[g + 1]; p0 += MARKER_BLOCK) {
+            const int64_t p1 = std::min(p0 + MARKER_BLOCK, plan.group_begin[g + 1]);
+            const int64_t ncod = (p1 - p0) * per;
+            pack_codes(plan, p0, p1, i0, nrows, kernel.mr, panel.data());
+            const double* e = batch.packed.data() + p0 * per * cols;
+            for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
+                for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
+                    kernel.fn(ncod, panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e + j, cols,
+                              c + r0 * cols + j, cols);
+        }
+    }
+    if (plan.all_group < 0) return;
+    double* all = values + plan.G * group_size + i0 * cols;
+    std::fill(all, all + nrows * cols, 0.0);
+    for (int32_t g = 0; g < plan.G; ++g) {
+        const double* v = values + g * group_size + i0 * cols;
+        for (int64_t k = 0; k < nrows * cols; ++k) all[k] += v[k];
+    }
+}
+
+}  // namespace
+
+bool fused_kernels_available() {
+    return has_avx512() || (has_avx2() && __builtin_cpu_supports("fma"));
+}
+
+void run_parallel(int32_t threads, const std::function<void(int32_t)>& body) {
+    std::vector<std::thread> team;
+    for (int32_t k = 1; k < threads; ++k) team.emplace_back(body, k);
+    body(0);
+    for (std::thread& t : team) t.join();
+}
+
+int32_t codings_per_marker(const compute_plan& plan) {
+    return plan.kind == model_kind::additive_dominance ? 2 : 1;
+}
+
+void group_values(const compute_plan& plan, const cycle_batch& batch, double* values) {
+    const kernel_choice kernel = choose_kernel(plan.fused);
+    const int64_t blocks = (batch.rows + ROW_BLOCK - 1) / ROW_BLOCK;
+    const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), blocks));
+    std::atomic<int64_t> next{0};
+    run_parallel(threads, [&](int32_t) {
+        std::vector<double> panel(static_cast<size_t>(ROW_BLOCK * MARKER_BLOCK * codings_per_marker(plan)));
+        for (int64_t b = next++; b < blocks; b = next++)
+            row_block_values(plan, batch, kernel, b * ROW_BLOCK, values, panel);
+    });
+}
+
+}  // namespace tavo

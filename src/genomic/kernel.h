@@ -1,0 +1,53 @@
+// The batched computation behind compute_batch: the value kernel over groups
+// (kernel.cpp), the sliding windows (windows.cpp), the variance matrices
+// (matrices.cpp) and the thread team they share.
+//
+// Values are held as rows of individuals, each row `cols` wide: column
+// slot * T + t is term t of the batch's cycle `slot`. The packed effects have
+// one row per marker coding, in the plan's order (with dominance two rows per
+// marker: additive, then dominance), laid out the same way.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "genomic/compute.h"
+
+namespace tavo {
+
+// Individuals per row block: a multiple of every kernel's row count.
+constexpr int64_t ROW_BLOCK = 96;
+// Value columns per kernel column block; the batch's columns are padded to it.
+constexpr int32_t COL_BLOCK = 16;
+
+// Runs body(0 .. threads - 1), body(0) on the calling thread.
+void run_parallel(int32_t threads, const std::function<void(int32_t)>& body);
+
+// Packed effect rows per contributing marker (2 with dominance).
+int32_t codings_per_marker(const compute_plan& plan);
+
+// Genomic values of every real group (no windows) and ALL behind them:
+// values holds (G, +1 with ALL) x rows x cols. Threads take row blocks.
+void group_values(const compute_plan& plan, const cycle_batch& batch, double* values);
+
+// With windows: every window's matrix into batch.matrices and the ALL group's
+// values into batch.values.
+void window_values(const compute_plan& plan, cycle_batch& batch);
+
+// Matrices of group g for every loaded cycle from the group's values (N rows
+// in use, cols wide), written into batch.matrices. scratch holds 2 x cols.
+void group_matrices(const compute_plan& plan, const double* values, int32_t cols, int32_t slots, int32_t g,
+                    double* matrices, double* scratch);
+
+// Value of marker m for individual i (one coding): genotype coding by code, or
+// the covariate (0 when missing).
+inline double marker_value(const compute_plan& plan, int32_t m, int64_t i, bool dominance_row) {
+    if (plan.kind == model_kind::regression) {
+        const double v = plan.covariates[m][i];
+        return v == MISSING_COVARIATE ? 0.0 : v;
+    }
+    const uint8_t code = plan.genotypes[m][i];
+    return dominance_row ? plan.codings[m].d[code] : plan.codings[m].x[code];
+}
+
+}  // namespace tavo
