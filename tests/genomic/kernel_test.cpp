@@ -1,0 +1,369 @@
+// The batched computation (blocked value kernel, sliding windows, threads,
+// fused and plain kernels, any batch size) against a straightforward
+// computation written here, cycle by cycle, marker by marker in map order.
+// Effects and frequencies are exactly representable and the sums stay exact,
+// so every path must give the reference's bits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "genomic/compute.h"
+
+namespace {
+
+using namespace tavo;
+
+enum class grouping { none, by, windows, windows_by };
+
+struct config {
+    model_kind kind = model_kind::additive;
+    bool broad = false;
+    grouping how = grouping::none;
+    int32_t width = 0;  // window width
+    int64_t N = 130;    // more than one row block, not a whole number of them
+    int32_t M = 300;    // more than one marker panel, not a whole number of them
+    int32_t T = 2;
+    int32_t C = 7;
+};
+
+// Level of each marker: runs of 1, 1, 5, 1, 9, ... markers, with a few
+// markers that have no level (-9999) between them.
+std::vector<int32_t> marker_levels(int32_t M, int32_t& nlevels) {
+    static const int32_t runs[] = {1, 1, 5, 1, 9, 2, 30, 1, 12};
+    std::vector<int32_t> levels;
+    int32_t level = 0;
+    for (int32_t k = 0; static_cast<int32_t>(levels.size()) < M; ++k) {
+        const int32_t run = runs[k % 9];
+        for (int32_t j = 0; j < run && static_cast<int32_t>(levels.size()) < M; ++j) levels.push_back(level);
+        if (k % 4 == 3 && static_cast<int32_t>(levels.size()) < M) levels.push_back(-9999);
+        ++level;
+    }
+    nlevels = level;
+    return levels;
+}
+
+double effect(int32_t c, int32_t t, int32_t e, int32_t kind) {
+    return static_cast<double>((c * 7 + t * 13 + e * 5 + kind * 3) % 33 - 16) / 8.0;
+}
+
+struct fixture {
+    config cf;
+    dataset blockset;
+    dataset map;
+    datacol block;
+    block_context ctx;
+    genomic_model model;
+    std::vector<int32_t> levels;
+    int32_t nlevels = 0;
+
+    explicit fixture(const config& c) : cf(c) {
+        map.own_fields.resize(3);  // used, freq1, by
+        map.fields = map.own_fields.data();
+        map.nfields = 3;
+        map.nrec = cf.M;
+        blockset.nrec = static_cast<int32_t>(cf.N);
+        ctx.blockset = &blockset;
+        ctx.block = &block;
+        ctx.map = &map;
+        ctx.markers = cf.M;
+        levels = marker_levels(cf.M, nlevels);
+        const bool regression = cf.kind == model_kind::regression;
+        if (regression) {
+            block.type = 'B';
+            block.reals.resize(static_cast<size_t>(cf.N) * cf.M);
+            for (size_t k = 0; k < block.reals.size(); ++k)
+                block.reals[k] = k % 9 == 4 ? MISSING_COVARIATE : static_cast<double>(k % 5) - 2.0;
+            for (int32_t m = 0; m < cf.M; ++m) block.real_runs.push_back(block.reals.data() + m * cf.N);
+        } else {
+            block.type = 'g';
+            block.genotypes.resize(static_cast<size_t>(cf.N) * cf.M);
+            for (size_t k = 0; k < block.genotypes.size(); ++k)
+                block.genotypes[k] = static_cast<uint8_t>(k % 7 == 3 ? 0 : 1 + (k * 2654435761u >> 7) % 3);
+            for (int32_t m = 0; m < cf.M; ++m) block.genotype_runs.push_back(block.genotypes.data() + m * cf.N);
+            ctx.used_pos = 0;
+            ctx.freq1_pos = 1;
+            for (int32_t m = 0; m < cf.M; ++m) {
+                map.fields[0].ints.push_back(m % 11 == 5 ? 0 : m % 13 == 6 ? -1 : 1);
+                map.fields[1].reals.push_back(0.25 * (1 + m % 3));
+            }
+        }
+        map.fields[2].ints = levels;
+        map.fields[2].nlevels = nlevels;
+        shape();
+    }
+
+    void shape() {
+        model.kind = cf.kind;
+        model.broad = cf.broad;
+        model.T = cf.T;
+        model.N = cf.N;
+        const bool windows = cf.how == grouping::windows || cf.how == grouping::windows_by;
+        model.windows = windows;
+        model.by = cf.how == grouping::by;
+        ctx.by_pos = (cf.how == grouping::by || cf.how == grouping::windows_by) ? 2 : -1;
+        model.G = windows ? cf.M : model.by ? nlevels : 1;
+        model.half_width = windows ? (cf.width - 1) / 2 : 0;
+        model.total_groups = cf.how == grouping::none ? 1 : model.G + 1;
+        model.stored_groups = windows ? 1 : model.total_groups;
+        model.U = 0;
+        if (cf.kind != model_kind::regression)
+            for (int32_t used : map.fields[0].ints) model.U += used == 1 || used == -1;
+        const int32_t len = cf.kind == model_kind::regression ? cf.M : model.U;
+        model.terms.assign(cf.T, genomic_term{});
+        const size_t values = static_cast<size_t>(cf.N) * model.stored_groups;
+        for (genomic_term& t : model.terms) {
+            (cf.kind == model_kind::regression ? t.reg_effects : t.add_effects).assign(len, 0.0);
+            if (cf.kind == model_kind::additive_dominance) t.dom_effects.assign(len, 0.0);
+            t.gvalues.assign(values, 0.0);
+            t.gsum.assign(values, 0.0);
+            t.gsumsq.assign(values, 0.0);
+        }
+        const size_t cells = static_cast<size_t>(cf.T) * cf.T * model.total_groups;
+        model.matrices.assign(cells, 0.0);
+        model.matrix_sum.assign(cells, 0.0);
+        model.matrix_sumsq.assign(cells, 0.0);
+    }
+
+    void set_effects(int32_t c) {
+        for (int32_t t = 0; t < cf.T; ++t) {
+            genomic_term& term = model.terms[t];
+            std::vector<double>& first = cf.kind == model_kind::regression ? term.reg_effects : term.add_effects;
+            for (size_t e = 0; e < first.size(); ++e) first[e] = effect(c, t, static_cast<int32_t>(e), 0);
+            for (size_t e = 0; e < term.dom_effects.size(); ++e) term.dom_effects[e] = effect(c, t, static_cast<int32_t>(e), 1);
+        }
+    }
+
+    // The batched computation; cycles 0 .. last - 1.
+    void run(int32_t capacity, int32_t threads, bool fused, int32_t last = -1) {
+        if (last < 0) last = cf.C;
+        model.threads = threads;
+        compute_plan plan;
+        ASSERT_EQ(build_plan(ctx, model, plan), plan_status::ready);
+        plan.fused = fused && fused_kernels_available();
+        cycle_batch batch;
+        ASSERT_TRUE(make_batch(plan, capacity, batch));
+        for (int32_t c = 0; c < last; ++c) {
+            set_effects(c);
+            load_slot(model, batch);
+            if (batch.count == batch.capacity || c + 1 == last) {
+                compute_batch(plan, batch);
+                for (int32_t s = 0; s < batch.count; ++s) finish_slot(plan, batch, s, model);
+                batch.count = 0;
+            }
+        }
+    }
+};
+
+// ------------------------------------------------------------ the reference
+
+struct reference {
+    std::vector<std::vector<double>> gvalues, gsum, gsumsq;  // per term: stored groups x N
+    std::vector<double> matrix_sum, matrix_sumsq;
+};
+
+void window_of(const std::vector<int32_t>& levels, int32_t m, int32_t h, int32_t& lo, int32_t& hi) {
+    const int32_t M = static_cast<int32_t>(levels.size());
+    lo = hi = m;
+    while (m - lo < h && lo > 0 && levels[lo - 1] == levels[m]) --lo;
+    while (hi - m < h && hi < M - 1 && levels[hi + 1] == levels[m]) ++hi;
+}
+
+reference compute_reference(fixture& f, int32_t cycles) {
+    const config& cf = f.cf;
+    const genomic_model& model = f.model;
+    const int32_t total = model.total_groups;
+    const int64_t N = cf.N;
+    const int32_t T = cf.T;
+    const bool windows = model.windows;
+    const bool by_levels = f.ctx.by_pos >= 0;
+    reference ref;
+    const size_t stored = static_cast<size_t>(N) * model.stored_groups;
+    ref.gsum.assign(T, std::vector<double>(stored, 0.0));
+    ref.gsumsq = ref.gsum;
+    ref.matrix_sum.assign(static_cast<size_t>(T) * T * total, 0.0);
+    ref.matrix_sumsq = ref.matrix_sum;
+    std::vector<int32_t> lv(cf.M, 0);
+    if (by_levels)
+        for (int32_t m = 0; m < cf.M; ++m) lv[m] = f.levels[m] >= 0 ? f.levels[m] : -1;
+    for (int32_t c = 0; c < cycles; ++c) {
+        f.set_effects(c);
+        std::vector<std::vector<double>> v(T, std::vector<double>(static_cast<size_t>(N) * total, 0.0));
+        int32_t e = 0;
+        for (int32_t m = 0; m < cf.M; ++m) {
+            const bool regression = cf.kind == model_kind::regression;
+            const int32_t used = regression ? 1 : f.map.fields[0].ints[m];
+            if (used != 1 && used != -1) continue;
+            if (used == -1 || (by_levels && lv[m] < 0)) {
+                ++e;
+                continue;
+            }
+            const int32_t index = regression ? m : e;
+            genotype_coding coding;
+            if (!regression) coding = code_marker(f.map.fields[1].reals[m], cf.broad);
+            int32_t lo = by_levels ? lv[m] : 0;
+            int32_t hi = lo;
+            if (windows) window_of(lv, m, model.half_width, lo, hi);
+            for (int32_t g = lo; g <= hi; ++g)
+                for (int64_t i = 0; i < N; ++i)
+                    for (int32_t t = 0; t < T; ++t) {
+                        double& value = v[t][g * N + i];
+                        const genomic_term& term = model.terms[t];
+                        if (regression) {
+                            const double x = f.block.real_runs[m][i];
+                            if (x != MISSING_COVARIATE) value += x * term.reg_effects[index];
+                            continue;
+                        }
+                        const uint8_t code = f.block.genotype_runs[m][i];
+                        value += coding.x[code] * term.add_effects[index];
+                        if (cf.kind == model_kind::additive_dominance)
+                            value += coding.d[code] * term.dom_effects[index];
+                    }
+            ++e;
+        }
+        if (total > model.G)
+            for (int32_t t = 0; t < T; ++t)
+                for (int32_t g = 0; g < model.G; ++g)
+                    for (int64_t i = 0; i < N; ++i) v[t][model.G * N + i] += v[t][g * N + i];
+        const int32_t first = windows ? model.G : 0;
+        for (int32_t t = 0; t < T; ++t)
+            for (size_t k = 0; k < stored; ++k) {
+                const double x = v[t][first * N + k];
+                ref.gsum[t][k] += x;
+                ref.gsumsq[t][k] += x * x;
+            }
+        ref.gvalues.assign(T, {});
+        for (int32_t t = 0; t < T; ++t) ref.gvalues[t].assign(v[t].begin() + first * N, v[t].end());
+        const double n = static_cast<double>(N);
+        for (int32_t g = 0; g < total; ++g) {
+            std::vector<double> mat(static_cast<size_t>(T) * T), means(T);
+            for (int32_t r = 0; r < T; ++r) {
+                double sum = 0;
+                for (int64_t i = 0; i < N; ++i) sum += v[r][g * N + i];
+                means[r] = sum / n;
+            }
+            for (int32_t r = 0; r < T; ++r)
+                for (int32_t k = 0; k <= r; ++k) {
+                    double cross = 0;
+                    for (int64_t i = 0; i < N; ++i) cross += (v[k][g * N + i] - means[k]) * (v[r][g * N + i] - means[r]);
+                    mat[r * T + k] = cross / (n - 1.0);
+                }
+            for (int32_t r = 0; r < T; ++r)
+                for (int32_t k = r + 1; k < T; ++k) mat[r * T + k] = mat[k * T + r] / std::sqrt(mat[r * T + r] * mat[k * T + k]);
+            for (size_t k = 0; k < mat.size(); ++k) {
+                ref.matrix_sum[g * T * T + k] += mat[k];
+                ref.matrix_sumsq[g * T * T + k] += mat[k] * mat[k];
+            }
+        }
+    }
+    return ref;
+}
+
+// Bit for bit (NaN correlations of zero variances compare equal as NaN).
+void expect_same(const std::vector<double>& got, const std::vector<double>& want, const std::string& what) {
+    ASSERT_EQ(got.size(), want.size()) << what;
+    for (size_t k = 0; k < got.size(); ++k) {
+        if (std::isnan(want[k]) && std::isnan(got[k])) continue;
+        ASSERT_EQ(got[k], want[k]) << what << " at " << k;
+    }
+}
+
+void expect_matches(const fixture& f, const reference& ref, const std::string& what) {
+    expect_same(f.model.matrix_sum, ref.matrix_sum, what + ": matrix sums");
+    expect_same(f.model.matrix_sumsq, ref.matrix_sumsq, what + ": matrix sums of squares");
+    for (int32_t t = 0; t < f.cf.T; ++t) {
+        expect_same(f.model.terms[t].gsum, ref.gsum[t], what + ": value sums");
+        expect_same(f.model.terms[t].gsumsq, ref.gsumsq[t], what + ": value sums of squares");
+        expect_same(f.model.terms[t].gvalues, ref.gvalues[t], what + ": last values");
+    }
+}
+
+std::string describe(const config& cf, int32_t capacity, int32_t threads, bool fused) {
+    return "kind " + std::to_string(static_cast<int>(cf.kind)) + (cf.broad ? " broad" : "") + " grouping " +
+           std::to_string(static_cast<int>(cf.how)) + " width " + std::to_string(cf.width) + " batch " +
+           std::to_string(capacity) + " threads " + std::to_string(threads) + (fused ? " fused" : " plain");
+}
+
+void check_every_path(const config& cf) {
+    fixture probe(cf);
+    const reference ref = compute_reference(probe, cf.C);
+    for (int32_t capacity : {1, 3, 200})
+        for (int32_t threads : {1, 2, 3})
+            for (bool fused : {false, true}) {
+                fixture f(cf);
+                f.run(capacity, threads, fused);
+                expect_matches(f, ref, describe(cf, capacity, threads, fused));
+                if (::testing::Test::HasFatalFailure()) return;
+            }
+}
+
+TEST(BatchedComputation, AdditiveAndDominanceWithoutGroupsMatchTheReference) {
+    for (model_kind kind : {model_kind::additive, model_kind::additive_dominance})
+        for (bool broad : {false, true}) {
+            config cf;
+            cf.kind = kind;
+            cf.broad = broad;
+            check_every_path(cf);
+        }
+}
+
+TEST(BatchedComputation, ByLevelsWithOneMarkerLevelsAndMarkersWithoutALevel) {
+    config cf;
+    cf.kind = model_kind::additive_dominance;
+    cf.how = grouping::by;
+    check_every_path(cf);
+}
+
+TEST(BatchedComputation, SlidingWindowsMatchWindowByWindowSums) {
+    config cf;
+    cf.kind = model_kind::additive_dominance;
+    cf.how = grouping::windows;
+    for (int32_t width : {1, 5, 21, 2 * cf.M + 1}) {  // the last is wider than the map
+        cf.width = width;
+        check_every_path(cf);
+    }
+}
+
+TEST(BatchedComputation, WindowsStopAtByLevelsWiderThanTheLevels) {
+    config cf;
+    cf.how = grouping::windows_by;
+    cf.width = 7;
+    check_every_path(cf);
+    cf.N = 5;  // fewer individuals than a kernel's rows
+    cf.T = 1;
+    check_every_path(cf);
+}
+
+TEST(BatchedComputation, CovariateBlocksWithMissingValuesAndWindows) {
+    config cf;
+    cf.kind = model_kind::regression;
+    check_every_path(cf);
+    cf.how = grouping::windows;
+    cf.width = 9;
+    check_every_path(cf);
+}
+
+TEST(BatchedComputation, AStopInsideABatchKeepsTheCyclesBeforeIt) {
+    config cf;
+    cf.how = grouping::windows;
+    cf.width = 3;
+    fixture probe(cf);
+    const reference ref = compute_reference(probe, 4);
+    fixture f(cf);
+    f.run(3, 2, false, 4);  // one full batch of 3 and one cycle of the next
+    expect_matches(f, ref, "stop after 4 cycles");
+    EXPECT_EQ(f.model.cycles, 4);
+}
+
+TEST(BatchedComputation, BatchCapacityFollowsTheTermsAndTheMemory) {
+    config cf;
+    fixture f(cf);
+    compute_plan plan;
+    ASSERT_EQ(build_plan(f.ctx, f.model, plan), plan_status::ready);
+    EXPECT_EQ(batch_capacity(plan), 64);  // two terms
+    plan.N = int64_t{1} << 26;            // the stored values of one cycle alone fill the budget
+    EXPECT_EQ(batch_capacity(plan), 1);
+}
+
+}  // namespace
