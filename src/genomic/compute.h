@@ -18,6 +18,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "driver/terms.h"
@@ -69,6 +71,26 @@ struct compute_plan {
     bool fused = false;                        // fused multiply-add kernels (within rounding)
 };
 
+// Allocator of cache-line aligned storage: the kernels' wide loads of the
+// packed effects and the values then never straddle two cache lines.
+template <class V>
+struct line_aligned {
+    using value_type = V;
+    static constexpr size_t ALIGN = 64;
+    line_aligned() = default;
+    template <class U>
+    line_aligned(const line_aligned<U>&) {}
+    V* allocate(size_t n) {
+        const size_t bytes = (n * sizeof(V) + ALIGN - 1) / ALIGN * ALIGN;
+        if (void* p = std::aligned_alloc(ALIGN, bytes > 0 ? bytes : ALIGN)) return static_cast<V*>(p);
+        throw std::bad_alloc();
+    }
+    void deallocate(V* p, size_t) { std::free(p); }
+    template <class U>
+    bool operator==(const line_aligned<U>&) const { return true; }
+};
+using aligned_doubles = std::vector<double, line_aligned<double>>;
+
 // Cycles computed together: their effect vectors, and after compute_batch
 // their genomic values and variance matrices, until each is finished in
 // cycle order.
@@ -79,8 +101,8 @@ struct cycle_batch {
     int64_t rows = 0;          // individuals, padded to whole row blocks
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
-    std::vector<double> packed;    // effects of the batch, one row per marker coding, cols wide
-    std::vector<double> values;    // stored groups x rows x cols
+    aligned_doubles packed;        // effects of the batch, one row per marker coding, cols wide
+    aligned_doubles values;        // stored groups x rows x cols
     std::vector<double> matrices;  // per slot: T x T per group
 };
 

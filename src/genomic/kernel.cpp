@@ -153,14 +153,161 @@ __attribute__((target("avx512f"))) void micro_avx512_fused(int64_t kc, const dou
     micro_avx512_t<true>(kc, x, e, lde, c, ldc);
 }
 
+
+// The genotype codes of markers order[p0 .. p1) for rows i0 .. i0 + nrows
+// are fetched into the cache while the block before them is worked on: the
+// codes lie marker by marker, N bytes apart, where the hardware does not see
+// the stride.
+void prefetch_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, int64_t nrows) {
+    const int64_t last = std::min(nrows, plan.N - i0) - 1;
+    if (last < 0) return;
+    for (int64_t p = p0; p < p1; ++p) {
+        const uint8_t* codes = plan.genotypes[plan.order[p]] + i0;
+        for (int64_t r = 0; r < last; r += 64) __builtin_prefetch(codes + r);
+        __builtin_prefetch(codes + last);
+    }
+}
+
+// ------------------------------------------------------------ table kernel
+//
+// With genotype codes the product of a marker's coding and an effect takes
+// one of four values per column: the table path forms them once per marker
+// block and column block (entry e, code c: tab[e][c][0 .. 15] = coding[c] x
+// effect, the very products the marker-by-marker order adds) and the kernel
+// adds the row's entry, found through the packed byte offset of its code. An
+// add with a load replaces a multiply and an add: the same bits, fewer
+// operations. With dominance the plain path keeps two entries per marker
+// (additive, then dominance, added in that order); the fused path combines
+// them into one, x.a + d.delta, within the program's rounding tolerance.
+
+constexpr int32_t TABLE_ENTRIES = 64;                   // entries per table: 32 KiB, held in L1
+constexpr int32_t ENTRY_BYTES = 4 * COL_BLOCK * 8;      // four codes x one column block
+constexpr int32_t CODE_BYTES = COL_BLOCK * 8;
+constexpr int32_t TABLE_ROWS = 12;                      // rows per table kernel call
+
+__attribute__((target("avx512f"))) void micro_table(int64_t entries, const uint32_t* offsets, const double* tab,
+                                                    double* c, int64_t ldc) {
+    constexpr int MR = TABLE_ROWS;
+    __m512d acc[MR][2];
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r) {
+        acc[r][0] = _mm512_loadu_pd(c + r * ldc);
+        acc[r][1] = _mm512_loadu_pd(c + r * ldc + 8);
+    }
+    const char* base = reinterpret_cast<const char*>(tab);
+    for (int64_t e = 0; e < entries; ++e) {
+#pragma GCC unroll 16
+        for (int r = 0; r < MR; ++r) {
+            const double* row = reinterpret_cast<const double*>(base + offsets[e * MR + r]);
+            acc[r][0] = _mm512_add_pd(acc[r][0], _mm512_load_pd(row));
+            acc[r][1] = _mm512_add_pd(acc[r][1], _mm512_load_pd(row + 8));
+        }
+    }
+#pragma GCC unroll 16
+    for (int r = 0; r < MR; ++r) {
+        _mm512_storeu_pd(c + r * ldc, acc[r][0]);
+        _mm512_storeu_pd(c + r * ldc + 8, acc[r][1]);
+    }
+}
+
+// Entries per marker in the table path.
+int32_t table_entries_per_marker(const compute_plan& plan) {
+    return plan.kind == model_kind::additive_dominance && !plan.fused ? 2 : 1;
+}
+
+// The table of markers order[p0 .. p1) for the column block at column j.
+__attribute__((target("avx512f"))) void build_table(const compute_plan& plan, const cycle_batch& batch,
+                                                    int64_t p0, int64_t p1, int32_t j, double* tab) {
+    const int32_t per = codings_per_marker(plan);
+    const bool split = table_entries_per_marker(plan) == 2;
+    const int64_t cols = batch.cols;
+    for (int64_t p = p0; p < p1; ++p) {
+        const genotype_coding& cd = plan.codings[plan.order[p]];
+        const double* a = batch.packed.data() + p * per * cols + j;
+        double* out = tab + (p - p0) * (split ? 2 : 1) * 4 * COL_BLOCK;
+        const __m512d a0 = _mm512_load_pd(a);
+        const __m512d a1 = _mm512_load_pd(a + 8);
+        if (per == 1) {
+#pragma GCC unroll 4
+            for (int c = 0; c < 4; ++c) {
+                const __m512d x = _mm512_set1_pd(cd.x[c]);
+                _mm512_store_pd(out + c * COL_BLOCK, _mm512_mul_pd(x, a0));
+                _mm512_store_pd(out + c * COL_BLOCK + 8, _mm512_mul_pd(x, a1));
+            }
+            continue;
+        }
+        const __m512d d0 = _mm512_load_pd(a + cols);
+        const __m512d d1 = _mm512_load_pd(a + cols + 8);
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c) {
+            const __m512d x = _mm512_set1_pd(cd.x[c]);
+            const __m512d d = _mm512_set1_pd(cd.d[c]);
+            const __m512d xa0 = _mm512_mul_pd(x, a0), xa1 = _mm512_mul_pd(x, a1);
+            const __m512d dd0 = _mm512_mul_pd(d, d0), dd1 = _mm512_mul_pd(d, d1);
+            if (split) {
+                _mm512_store_pd(out + c * COL_BLOCK, xa0);
+                _mm512_store_pd(out + c * COL_BLOCK + 8, xa1);
+                _mm512_store_pd(out + (4 + c) * COL_BLOCK, dd0);
+                _mm512_store_pd(out + (4 + c) * COL_BLOCK + 8, dd1);
+            } else {
+                _mm512_store_pd(out + c * COL_BLOCK, _mm512_add_pd(xa0, dd0));
+                _mm512_store_pd(out + c * COL_BLOCK + 8, _mm512_add_pd(xa1, dd1));
+            }
+        }
+    }
+}
+
+// Byte offsets into the table for rows i0 .. i0 + nrows of the markers
+// order[p0 .. p1), as panels of TABLE_ROWS rows: panel[(r / 12) * E * 12 +
+// e * 12 + r % 12]. Rows past the individuals read code 0. The genotype
+// lines of the next markers are fetched ahead while this block is worked on.
+__attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, int64_t p0, int64_t p1,
+                                                     int64_t i0, int64_t nrows, uint32_t* panel) {
+    const int32_t per = table_entries_per_marker(plan);
+    const int64_t entries = (p1 - p0) * per;
+    prefetch_codes(plan, p1, std::min<int64_t>(p1 + (p1 - p0), plan.order.size()), i0, nrows);
+    const __m512i three = _mm512_set1_epi32(3);
+    for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS) {
+        uint32_t* out = panel + (r0 / TABLE_ROWS) * entries * TABLE_ROWS;
+        const int64_t first = i0 + r0;
+        const bool whole = first + 16 <= plan.N;
+        for (int64_t p = p0; p < p1; ++p) {
+            const uint8_t* codes = plan.genotypes[plan.order[p]] + first;
+            for (int32_t j = 0; j < per; ++j) {
+                const int64_t e = (p - p0) * per + j;
+                uint32_t* dst = out + e * TABLE_ROWS;
+                const uint32_t base = static_cast<uint32_t>(e * ENTRY_BYTES);
+                if (whole) {
+                    // (the masked forms keep GCC from warning about undefined lanes)
+                    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes));
+                    const __m512i c = _mm512_and_si512(_mm512_maskz_cvtepu8_epi32(0xFFFF, bytes), three);
+                    const __m512i off = _mm512_add_epi32(_mm512_maskz_slli_epi32(0xFFFF, c, 7),
+                                                         _mm512_set1_epi32(static_cast<int>(base)));
+                    _mm512_mask_storeu_epi32(dst, 0x0FFF, off);
+                    continue;
+                }
+                for (int32_t r = 0; r < TABLE_ROWS; ++r)
+                    dst[r] = base + (first + r < plan.N ? (codes[r] & 3u) : 0u) * CODE_BYTES;
+            }
+        }
+    }
+}
+
 struct kernel_choice {
     micro_fn fn = micro_generic;
-    int32_t mr = 2;  // rows per call (columns: COL_BLOCK)
+    int32_t mr = 2;      // rows per call (columns: COL_BLOCK)
+    bool table = false;  // the table path (genotype codes, AVX-512)
 };
 
 
-kernel_choice choose_kernel(bool fused) {
-    if (has_avx512()) return {fused ? micro_avx512_fused : micro_avx512, 12};
+kernel_choice choose_kernel(const compute_plan& plan) {
+    const bool fused = plan.fused;
+    if (has_avx512()) {
+        // The fused products of one coding beat the table; everything else
+        // with genotype codes takes the table.
+        const bool table = plan.kind != model_kind::regression && !(fused && plan.kind == model_kind::additive);
+        return {fused ? micro_avx512_fused : micro_avx512, 12, table};
+    }
     if (has_avx2() && fused && __builtin_cpu_supports("fma")) return {micro_avx2_fused, 3};
     if (has_avx2()) return {micro_avx2, 3};
     return {micro_generic, 2};
@@ -202,6 +349,7 @@ void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, in
     const int32_t per = codings_per_marker(plan);
     const int64_t ncod = (p1 - p0) * per;
     const bool genotypes = plan.kind != model_kind::regression;
+    if (genotypes) prefetch_codes(plan, p1, std::min<int64_t>(p1 + (p1 - p0), plan.order.size()), i0, nrows);
     for (int64_t r0 = 0; r0 < nrows; r0 += mr) {
         double* out = panel + (r0 / mr) * ncod * mr;
         const int64_t first = i0 + r0;
@@ -230,17 +378,47 @@ void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, in
     }
 }
 
+// A thread's work space.
+struct kernel_space {
+    std::vector<double> panel;       // packed coded values
+    std::vector<uint32_t> offsets;   // packed table offsets
+    aligned_doubles table;           // one table
+};
+
+// One group's values of one row block through the tables.
+void table_values(const compute_plan& plan, const cycle_batch& batch, int32_t g, int64_t i0, int64_t nrows,
+                  int32_t used_cols, double* c, kernel_space& space) {
+    const int32_t per = table_entries_per_marker(plan);
+    const int64_t step = TABLE_ENTRIES / per;
+    for (int64_t p0 = plan.group_begin[g]; p0 < plan.group_begin[g + 1]; p0 += step) {
+        const int64_t p1 = std::min(p0 + step, plan.group_begin[g + 1]);
+        const int64_t entries = (p1 - p0) * per;
+        pack_offsets(plan, p0, p1, i0, nrows, space.offsets.data());
+        for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+            build_table(plan, batch, p0, p1, j, space.table.data());
+            for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
+                micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS,
+                            space.table.data(), c + r0 * batch.cols + j, batch.cols);
+        }
+    }
+}
+
 // One row block: every group's values, then ALL.
 void row_block_values(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
-                      int64_t i0, double* values, std::vector<double>& panel) {
+                      int64_t i0, double* values, kernel_space& space) {
     const int64_t nrows = std::min(ROW_BLOCK, batch.rows - i0);
     const int32_t cols = batch.cols;
     const int32_t used_cols = ((batch.count * static_cast<int32_t>(plan.T) + COL_BLOCK - 1) / COL_BLOCK) * COL_BLOCK;
     const int32_t per = codings_per_marker(plan);
     const size_t group_size = static_cast<size_t>(batch.rows) * cols;
+    std::vector<double>& panel = space.panel;
     for (int32_t g = 0; g < plan.G; ++g) {
         double* c = values + g * group_size + i0 * cols;
         std::fill(c, c + nrows * cols, 0.0);
+        if (kernel.table) {
+            table_values(plan, batch, g, i0, nrows, used_cols, c, space);
+            continue;
+        }
         for (int64_t p0 = plan.group_begin[g]; p0 < plan.group_begin[g + 1]; p0 += MARKER_BLOCK) {
             const int64_t p1 = std::min(p0 + MARKER_BLOCK, plan.group_begin[g + 1]);
             const int64_t ncod = (p1 - p0) * per;
@@ -279,14 +457,20 @@ int32_t codings_per_marker(const compute_plan& plan) {
 }
 
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values) {
-    const kernel_choice kernel = choose_kernel(plan.fused);
+    const kernel_choice kernel = choose_kernel(plan);
     const int64_t blocks = (batch.rows + ROW_BLOCK - 1) / ROW_BLOCK;
     const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), blocks));
     std::atomic<int64_t> next{0};
     run_parallel(threads, [&](int32_t) {
-        std::vector<double> panel(static_cast<size_t>(ROW_BLOCK * MARKER_BLOCK * codings_per_marker(plan)));
+        kernel_space space;
+        if (kernel.table) {
+            space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
+            space.table.assign(static_cast<size_t>(TABLE_ENTRIES) * 4 * COL_BLOCK, 0.0);
+        } else {
+            space.panel.assign(static_cast<size_t>(ROW_BLOCK * MARKER_BLOCK * codings_per_marker(plan)), 0.0);
+        }
         for (int64_t b = next++; b < blocks; b = next++)
-            row_block_values(plan, batch, kernel, b * ROW_BLOCK, values, panel);
+            row_block_values(plan, batch, kernel, b * ROW_BLOCK, values, space);
     });
 }
 

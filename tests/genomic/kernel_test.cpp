@@ -308,6 +308,19 @@ TEST(BatchedComputation, AdditiveAndDominanceWithoutGroupsMatchTheReference) {
         }
 }
 
+TEST(BatchedComputation, FewIndividualsLeaveTheKernelRowsPartlyEmpty) {
+    // 5: fewer than a kernel's rows; 17 and 29: a last panel whose codes end
+    // inside the wide load of a whole panel.
+    for (int64_t N : {5, 17, 29})
+        for (model_kind kind : {model_kind::additive, model_kind::additive_dominance}) {
+            config cf;
+            cf.kind = kind;
+            cf.N = N;
+            cf.M = 70;
+            check_every_path(cf);
+        }
+}
+
 TEST(BatchedComputation, ByLevelsWithOneMarkerLevelsAndMarkersWithoutALevel) {
     config cf;
     cf.kind = model_kind::additive_dominance;
