@@ -348,6 +348,22 @@ TEST(BatchedComputation, WindowsStopAtByLevelsWiderThanTheLevels) {
     check_every_path(cf);
 }
 
+TEST(BatchedComputation, WindowsWalkedInBlocksOfIndividualsKeepTheirSums) {
+    // Enough individuals for several blocks of a walk (the last one partial)
+    // and enough windows for several runs between exact restarts; one term
+    // (cross sums column by column) and three (per pair of terms).
+    config cf;
+    cf.how = grouping::windows_by;
+    cf.width = 9;
+    cf.N = 301;
+    cf.M = 150;
+    cf.C = 5;
+    for (int32_t T : {1, 3}) {
+        cf.T = T;
+        check_every_path(cf);
+    }
+}
+
 TEST(BatchedComputation, CovariateBlocksWithMissingValuesAndWindows) {
     config cf;
     cf.kind = model_kind::regression;
