@@ -48,22 +48,28 @@ static void lose_buffer(charbuff& buf) {
     buf.buffer.shrink_to_fit();
 }
 
+bool grow_charbuff(charbuff& buf) {
+    if (buf.absent()) return false;
+    const int64_t wanted = grown_capacity(buf);
+    if (wanted <= buf.used || wanted > std::numeric_limits<int32_t>::max()) {
+        lose_buffer(buf);
+        return false;
+    }
+    try {
+        // reserve first: resize alone may allocate up to twice the capacity asked for
+        buf.buffer.reserve(static_cast<size_t>(wanted));
+        buf.buffer.resize(static_cast<size_t>(wanted));
+    } catch (const std::bad_alloc&) {
+        lose_buffer(buf);
+        return false;
+    }
+    buf.capacity = static_cast<int32_t>(wanted);
+    return true;
+}
+
 void addbuff(charbuff& buf, char byte) {
     if (buf.absent()) return;
-    if (buf.used >= buf.capacity) {
-        const int64_t wanted = grown_capacity(buf);
-        if (wanted <= buf.used || wanted > std::numeric_limits<int32_t>::max()) {
-            lose_buffer(buf);
-            return;
-        }
-        try {
-            buf.buffer.resize(static_cast<size_t>(wanted));
-        } catch (const std::bad_alloc&) {
-            lose_buffer(buf);
-            return;
-        }
-        buf.capacity = static_cast<int32_t>(wanted);
-    }
+    if (buf.used >= buf.capacity && !grow_charbuff(buf)) return;
     buf.buffer[static_cast<size_t>(buf.used)] = byte;
     ++buf.used;
     if (byte == '\0') ++buf.count;

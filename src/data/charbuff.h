@@ -31,6 +31,11 @@ int init_charbuff(charbuff& buf, int capacity, int increment, int expected);
 // a capacity beyond the 32-bit range is a failed growth).
 void addbuff(charbuff& buf, char byte);
 
+// Grows a full buffer by the growth rule of addbuff, for writers that store
+// bytes themselves while there is room. False when the buffer is absent or
+// could not grow (it is then lost, after "? addbuff: allocating problem\n").
+bool grow_charbuff(charbuff& buf);
+
 // Appends the bytes of a text followed by its NUL.
 void addtext(charbuff& buf, std::string_view text);
 
@@ -58,7 +63,9 @@ enum field_status : int32_t {
 // Reads one line of `in` and hands its tokens to the `nfields` columns
 // starting at `first`, field by field.
 // After each call a field's token buffer holds this line's tokens only: used
-// and count start again from 0, so count is the number of tokens it took.
+// and count start again from 0, so count is the number of tokens it took (a
+// NUL byte inside a token is stored as one of its bytes, not counted). The
+// stream is left at the start of the next line.
 int readbuff(FILE* in, datacol* first, int nfields);
 
 // Reads and drops the rest of a line up to and including its line end (line

@@ -76,6 +76,24 @@ TEST(Addbuff, CapacityBeyond32BitsIsAFailedGrowth) {
     EXPECT_STREQ(buf.data(), "");
 }
 
+TEST(GrowCharbuff, GrowsAFullBufferByTheRuleAndAllocatesNoMore) {
+    charbuff buf = full_buffer(50, 9, 100, 7);
+    EXPECT_TRUE(grow_charbuff(buf));
+    EXPECT_EQ(buf.capacity, 600);
+    EXPECT_EQ(buf.used, 50);  // nothing stored, nothing counted
+    EXPECT_EQ(buf.count, 9);
+    charbuff stepped = full_buffer(100, 0, 0, 10);  // a small step of an unhinted buffer
+    EXPECT_TRUE(grow_charbuff(stepped));
+    EXPECT_EQ(stepped.capacity, 110);
+    EXPECT_EQ(stepped.buffer.capacity(), 110u);  // not doubled behind the rule's back
+
+    charbuff too_big = full_buffer(100, 0, 1 << 30, 10);
+    CaptureStdout();
+    EXPECT_FALSE(grow_charbuff(too_big));
+    EXPECT_FALSE(grow_charbuff(too_big));  // lost: silently refused
+    EXPECT_EQ(GetCapturedStdout(), "? addbuff: allocating problem\n");
+}
+
 TEST(NextToken, WalksStringsThenFallsBackToFirst) {
     charbuff buf;
     init_charbuff(buf, 8, 8, 0);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -199,6 +202,134 @@ TEST(Readbuff, LongTokensGrowTheTokenBuffer) {
     EXPECT_EQ(read(in.get(), cols), READ_LINE);
     EXPECT_EQ(tokens(cols[0]), long_token + "|" + long_token + "x");
     EXPECT_EQ(cols[0].tokens.used, 2003);
+}
+
+// Lines are read in pieces of 511, 1023, ... up to 65535 characters; tokens,
+// blank runs and line ends fall on every side of those borders here.
+std::string long_lines_text() {
+    uint32_t state = 7;
+    auto next = [&state](uint32_t n) {
+        state = state * 1103515245u + 12345u;
+        return (state >> 8) % n;
+    };
+    std::string text;
+    const char* const ends[] = {"\n", "\r\n", "\r"};
+    for (int line = 0; line < 24; ++line) {
+        for (int i = 0; i < 13; ++i) text += "k ";  // every line has 13 tokens at least
+        const uint32_t kind = line % 3;
+        const uint32_t tokens = kind == 0 ? 200 + next(40000) : 20 + next(200);
+        for (uint32_t t = 0; t < tokens; ++t) {
+            if (kind == 0) {  // genotype-like: one character, mostly a single blank
+                text += static_cast<char>('0' + next(3));
+                if (next(200) == 0) text += "ab";
+                text += next(300) == 0 ? "\t " : " ";
+            } else {
+                text += std::string(1 + next(kind == 1 ? 40 : 3000), static_cast<char>('a' + t % 26));
+                text += std::string(1 + next(kind == 1 ? 3 : 1500), next(2) ? ' ' : '\t');
+            }
+        }
+        if (line % 5 == 0) text += std::string(70000, 'z');  // longer than the largest piece
+        text += ends[next(3)];
+    }
+    for (int i = 0; i < 13; ++i) text += "k ";
+    return text + "last";  // without a line end
+}
+
+// The expected reading of a text: its lines (ended by LF, CR LF or a lone
+// CR), each with its tokens joined by '|'.
+std::vector<std::string> split_tokens(const std::string& text) {
+    std::vector<std::string> lines(1);
+    bool in_token = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n' || c == '\r') {
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+            if (i + 1 < text.size()) lines.emplace_back();
+            in_token = false;
+        } else if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
+            in_token = false;
+        } else {
+            if (!in_token && !lines.back().empty()) lines.back() += '|';
+            lines.back() += c;
+            in_token = true;
+        }
+    }
+    return lines;
+}
+
+TEST(Readbuff, LongLinesReadInPiecesGiveEveryToken) {
+    const std::string text = long_lines_text();
+    std::vector<std::string> expected;
+    for (const std::string& line : split_tokens(text)) expected.push_back("0: " + line);
+
+    auto all = sheet({{0}});
+    init_charbuff(all[0].tokens, 100, 4096, 0);
+    const std::vector<std::string> lines = read_all(text, all);
+    ASSERT_EQ(lines.size(), expected.size());
+    for (size_t i = 0; i < lines.size(); ++i) EXPECT_TRUE(lines[i] == expected[i]) << "line " << i + 1;
+
+    // Thirteen tokens, then the rest: the first field stops inside a run.
+    auto split = sheet({{13}, {0}});
+    init_charbuff(split[1].tokens, 10, 10, 1000);  // grows by its estimate
+    const std::vector<std::string> halves = read_all(text, split);
+    ASSERT_EQ(halves.size(), expected.size());
+    for (size_t i = 0; i < halves.size(); ++i) {
+        std::string joined = halves[i];
+        joined[3 + 2 * 13 - 1] = '|';  // "0: k|...|k rest" -> "0: k|...|k|rest"
+        EXPECT_TRUE(joined == expected[i]) << "line " << i + 1;
+    }
+}
+
+TEST(Readbuff, FixedStartPositionOnALongLine) {
+    auto cols = sheet({{2}, {1, 3000}, {1, 70001}});
+    const std::string line = std::string(1000, 'a') + std::string(1900, ' ') + "bc" + std::string(98, ' ') +
+                             std::string(66900, 'd') + std::string(100, ' ') + "e\n";
+    stream in = stream_of(line + "next 1\n");
+    EXPECT_EQ(read(in.get(), cols), READ_LINE);
+    EXPECT_EQ(tokens(cols[0]), std::string(1000, 'a') + "|bc");
+    EXPECT_EQ(tokens(cols[1]), std::string(66900, 'd'));  // position 3000 is a blank
+    EXPECT_EQ(tokens(cols[2]), "e");
+    EXPECT_EQ(read(in.get(), cols), READ_INCOMPLETE);
+    EXPECT_EQ(tokens(cols[0]), "next|1");
+}
+
+TEST(Readbuff, BufferFullAtATokensNulGrowsByTheRule) {
+    auto cols = sheet({{2}});
+    init_charbuff(cols[0].tokens, 3, 5, 10);
+    stream in = stream_of("abc de\n" + std::string(200, ' ') + "abc de\n");
+    EXPECT_EQ(read(in.get(), cols), READ_LINE);
+    EXPECT_EQ(cols[0].tokens.capacity, 40);  // at the NUL: 10 * (3 / (0 + 1) + 1)
+    EXPECT_EQ(tokens(cols[0]), "abc|de");
+
+    init_charbuff(cols[0].tokens, 2, 5, 10);
+    EXPECT_EQ(read(in.get(), cols), READ_LINE);
+    EXPECT_EQ(cols[0].tokens.capacity, 30);  // at the 'c': 10 * (2 / (0 + 1) + 1)
+    EXPECT_EQ(tokens(cols[0]), "abc|de");
+}
+
+TEST(Readbuff, NulByteInsideAToken) {
+    auto cols = sheet({{2}});
+    stream in = stream_of(std::string("a\0b c\nd e\n", 11));
+    EXPECT_EQ(read(in.get(), cols), READ_LINE);
+    EXPECT_EQ(cols[0].tokens.used, 6);
+    EXPECT_EQ(cols[0].tokens.count, 2);  // tokens, not NUL bytes
+    EXPECT_EQ(std::string(cols[0].tokens.data(), 6), std::string("a\0b\0c\0", 6));
+    EXPECT_EQ(read(in.get(), cols), READ_LINE);
+    EXPECT_EQ(tokens(cols[0]), "d|e");
+}
+
+TEST(Readbuff, StreamThatCannotSeekReadsTheSame) {
+    const std::string text = "h1 h2\ra b\r\nc d\r" + std::string(700, 'x') + " y\nlast";
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    close(ends[1]);
+    stream in(fdopen(ends[0], "r"));
+    auto cols = sheet({{0}});
+    drop_line(in.get());
+    std::vector<std::string> lines;
+    for (int result; (result = read(in.get(), cols)) != READ_END;) lines.push_back(tokens(cols[0]));
+    EXPECT_EQ(lines, (std::vector<std::string>{"a|b", "c|d", std::string(700, 'x') + "|y", "last"}));
 }
 
 TEST(DropLine, StopsAfterEachKindOfLineEnd) {
