@@ -266,13 +266,7 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
     out.windows = model.windows;
     try {
         size_plan(model, out);
-    } catch (const std::bad_alloc&) {
-        out = compute_plan{};
-        printf("! Problem allocating arrays ... insufficient memory\n");
-        return plan_status::no_memory;
-    }
-    plan_markers(ctx, model, out);
-    try {
+        plan_markers(ctx, model, out);
         plan_order(out);
     } catch (const std::bad_alloc&) {
         out = compute_plan{};
