@@ -2,7 +2,7 @@
 // per-cycle loop (literal_kernel.h) on the reference workloads, in memory, on
 // the same data, in one run so that the ratios are comparable.
 //
-//   kernel_bench [W1] [W1d] [W2] [W3] [cycles=K] [literal=0]
+//   kernel_bench [W1] [W1d] [W2] [W3] [cycles=K] [literal=0] [repeat=R] [only=LABEL]
 //
 // Without workloads: W1, W1d and W2. For each workload it runs the literal
 // loop (one thread), then the program's computation with one thread and the
@@ -12,7 +12,9 @@
 // for bit those of the literal loop, and the largest difference of any
 // running sum relative to the sum of the absolute contributions behind it.
 // cycles=K runs at most K cycles; literal=0 skips the literal loop (W3: its
-// layout needs about 12 GB).
+// layout needs about 12 GB). repeat=R runs every timing R times and keeps the
+// fastest (a busy machine only ever slows a run down); only=LABEL runs the
+// variants whose label contains LABEL ("plain", "fused", "1 thread", ...).
 #include <time.h>
 
 #include <algorithm>
@@ -181,7 +183,20 @@ comparison compare_runs(const literal_state& s, const tavo::genomic_model& m, in
     return c;
 }
 
-bool run_workload(const std::string& name, int32_t max_cycles, bool literal) {
+struct bench_options {
+    int32_t max_cycles = 0;
+    bool literal = true;
+    int32_t repeat = 1;
+    std::string only;
+};
+
+timing fastest(const timing& a, const timing& b) {
+    return {std::min(a.cpu, b.cpu), std::min(a.wall, b.wall)};
+}
+
+bool run_workload(const std::string& name, const bench_options& opt) {
+    const int32_t max_cycles = opt.max_cycles;
+    const bool literal = opt.literal;
     workload w;
     if (!preset(name, w)) {
         std::fprintf(stderr, "kernel_bench: unknown workload %s\n", name.c_str());
@@ -205,14 +220,19 @@ bool run_workload(const std::string& name, int32_t max_cycles, bool literal) {
             return false;
         }
         std::vector<double> add, dom;
-        for (int32_t c = 0; c < w.C; ++c) {
-            make_effects(w, c, in.U, false, add);
-            if (w.dominance) make_effects(w, c, in.U, true, dom);
-            const double cpu0 = thread_seconds();
-            const auto wall0 = std::chrono::steady_clock::now();
-            literal_cycle(in, add.data(), w.dominance ? dom.data() : nullptr, s);
-            lit.cpu += thread_seconds() - cpu0;
-            lit.wall += seconds_since(wall0);
+        for (int32_t rep = 0; rep < opt.repeat; ++rep) {
+            timing once;
+            if (rep > 0 && !literal_setup(in, s)) return false;
+            for (int32_t c = 0; c < w.C; ++c) {
+                make_effects(w, c, in.U, false, add);
+                if (w.dominance) make_effects(w, c, in.U, true, dom);
+                const double cpu0 = thread_seconds();
+                const auto wall0 = std::chrono::steady_clock::now();
+                literal_cycle(in, add.data(), w.dominance ? dom.data() : nullptr, s);
+                once.cpu += thread_seconds() - cpu0;
+                once.wall += seconds_since(wall0);
+            }
+            lit = rep == 0 ? once : fastest(lit, once);
         }
         std::printf("  %-22s cpu %7.3f s  wall %7.3f s\n", "literal loop", lit.cpu, lit.wall);
     }
@@ -229,8 +249,13 @@ bool run_workload(const std::string& name, int32_t max_cycles, bool literal) {
     program_run r;
     set_up(w, d, r);
     for (const variant& v : variants) {
-        reset_sums(r.model);
-        const timing t = run_program(w, r, v.threads, v.fused);
+        if (!opt.only.empty() && std::string(v.label).find(opt.only) == std::string::npos) continue;
+        timing t;
+        for (int32_t rep = 0; rep < opt.repeat; ++rep) {
+            reset_sums(r.model);
+            const timing once = run_program(w, r, v.threads, v.fused);
+            t = rep == 0 ? once : fastest(t, once);
+        }
         std::printf("  %-22s cpu %7.3f s  wall %7.3f s", v.label, t.cpu, t.wall);
         if (literal) {
             const comparison c = compare_runs(s, r.model, d.N);
@@ -247,13 +272,16 @@ bool run_workload(const std::string& name, int32_t max_cycles, bool literal) {
 
 int main(int argc, char** argv) {
     std::vector<std::string> names;
-    int32_t max_cycles = 0;
-    bool literal = true;
+    bench_options opt;
     for (int k = 1; k < argc; ++k) {
         if (std::strncmp(argv[k], "cycles=", 7) == 0)
-            max_cycles = std::atoi(argv[k] + 7);
+            opt.max_cycles = std::atoi(argv[k] + 7);
         else if (std::strcmp(argv[k], "literal=0") == 0)
-            literal = false;
+            opt.literal = false;
+        else if (std::strncmp(argv[k], "repeat=", 7) == 0)
+            opt.repeat = std::max(1, std::atoi(argv[k] + 7));
+        else if (std::strncmp(argv[k], "only=", 5) == 0)
+            opt.only = argv[k] + 5;
         else
             names.push_back(argv[k]);
     }
@@ -267,6 +295,6 @@ int main(int argc, char** argv) {
     std::printf("Ratios: literal seconds / the variant's seconds, CPU and wall (on a busy machine the wall\n"
                 "ratio of the all-threads variants is the one that shows the threads' gain).\n");
     for (const std::string& name : names)
-        if (!run_workload(name, max_cycles, literal)) return 1;
+        if (!run_workload(name, opt)) return 1;
     return 0;
 }

@@ -259,13 +259,11 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
 
 // Byte offsets into the table for rows i0 .. i0 + nrows of the markers
 // order[p0 .. p1), as panels of TABLE_ROWS rows: panel[(r / 12) * E * 12 +
-// e * 12 + r % 12]. Rows past the individuals read code 0. The genotype
-// lines of the next markers are fetched ahead while this block is worked on.
+// e * 12 + r % 12]. Rows past the individuals read code 0.
 __attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, int64_t p0, int64_t p1,
                                                      int64_t i0, int64_t nrows, uint32_t* panel) {
     const int32_t per = table_entries_per_marker(plan);
     const int64_t entries = (p1 - p0) * per;
-    prefetch_codes(plan, p1, std::min<int64_t>(p1 + (p1 - p0), plan.order.size()), i0, nrows);
     const __m512i three = _mm512_set1_epi32(3);
     for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS) {
         uint32_t* out = panel + (r0 / TABLE_ROWS) * entries * TABLE_ROWS;
@@ -349,7 +347,6 @@ void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, in
     const int32_t per = codings_per_marker(plan);
     const int64_t ncod = (p1 - p0) * per;
     const bool genotypes = plan.kind != model_kind::regression;
-    if (genotypes) prefetch_codes(plan, p1, std::min<int64_t>(p1 + (p1 - p0), plan.order.size()), i0, nrows);
     for (int64_t r0 = 0; r0 < nrows; r0 += mr) {
         double* out = panel + (r0 / mr) * ncod * mr;
         const int64_t first = i0 + r0;
@@ -380,63 +377,132 @@ void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, in
 
 // A thread's work space.
 struct kernel_space {
-    std::vector<double> panel;       // packed coded values
-    std::vector<uint32_t> offsets;   // packed table offsets
-    aligned_doubles table;           // one table
+    aligned_doubles panel;          // coded values of a row block and marker block
+    aligned_doubles effects;        // the marker block's effects, column block by column block
+    std::vector<uint32_t> offsets;  // table offsets of a row block and marker block
+    aligned_doubles tables;         // the marker block's tables, one per column block
 };
 
-// One group's values of one row block through the tables.
-void table_values(const compute_plan& plan, const cycle_batch& batch, int32_t g, int64_t i0, int64_t nrows,
-                  int32_t used_cols, double* c, kernel_space& space) {
+constexpr int64_t TABLE_DOUBLES = TABLE_ENTRIES * 4 * COL_BLOCK;
+
+// The effect rows of codings k0 .. k0 + ncod as column blocks of ncod x
+// COL_BLOCK, each contiguous, so that the kernel walks them in order.
+void pack_effect_blocks(const cycle_batch& batch, int64_t k0, int64_t ncod, int32_t used_cols, double* out) {
+    for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+        double* dst = out + (j / COL_BLOCK) * ncod * COL_BLOCK;
+        const double* src = batch.packed.data() + k0 * batch.cols + j;
+        for (int64_t k = 0; k < ncod; ++k)
+            std::memcpy(dst + k * COL_BLOCK, src + k * batch.cols, COL_BLOCK * sizeof(double));
+    }
+}
+
+// The rows a thread takes at a time. It walks the marker blocks over all of
+// them, so a marker block's effects or tables are prepared once per chunk,
+// the chunk's values stay in the core's cache, and each marker's genotype
+// codes are read as one run of bytes rather than a line per row block.
+struct row_chunk {
+    int64_t begin = 0;
+    int64_t end = 0;
+};
+
+// The genotype lines of the next row block of the same markers (or, after
+// the chunk's last block, of the next markers' first block) are fetched
+// while this block is worked on.
+void prefetch_next(const compute_plan& plan, const row_chunk& chunk, int64_t p0, int64_t p1, int64_t step,
+                   int64_t group_end, int64_t i0) {
+    if (plan.kind == model_kind::regression) return;
+    if (i0 + ROW_BLOCK < chunk.end) {
+        prefetch_codes(plan, p0, p1, i0 + ROW_BLOCK, std::min(ROW_BLOCK, chunk.end - i0 - ROW_BLOCK));
+        return;
+    }
+    prefetch_codes(plan, p1, std::min(p1 + step, group_end), chunk.begin, std::min(ROW_BLOCK, chunk.end - chunk.begin));
+}
+
+// One group's values of a chunk through the tables.
+void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, const row_chunk& chunk,
+                 int32_t used_cols, double* c, kernel_space& space) {
     const int32_t per = table_entries_per_marker(plan);
     const int64_t step = TABLE_ENTRIES / per;
-    for (int64_t p0 = plan.group_begin[g]; p0 < plan.group_begin[g + 1]; p0 += step) {
-        const int64_t p1 = std::min(p0 + step, plan.group_begin[g + 1]);
+    const int64_t group_end = plan.group_begin[g + 1];
+    for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += step) {
+        const int64_t p1 = std::min(p0 + step, group_end);
         const int64_t entries = (p1 - p0) * per;
-        pack_offsets(plan, p0, p1, i0, nrows, space.offsets.data());
-        for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-            build_table(plan, batch, p0, p1, j, space.table.data());
-            for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
-                micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS,
-                            space.table.data(), c + r0 * batch.cols + j, batch.cols);
+        for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
+            build_table(plan, batch, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
+        for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
+            const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
+            prefetch_next(plan, chunk, p0, p1, step, group_end, i0);
+            pack_offsets(plan, p0, p1, i0, nrows, space.offsets.data());
+            double* rows = c + (i0 - chunk.begin) * batch.cols;
+            for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+                const double* tab = space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES;
+                for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
+                    micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS, tab,
+                                rows + r0 * batch.cols + j, batch.cols);
+            }
         }
     }
 }
 
-// One row block: every group's values, then ALL.
-void row_block_values(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
-                      int64_t i0, double* values, kernel_space& space) {
-    const int64_t nrows = std::min(ROW_BLOCK, batch.rows - i0);
+// One group's values of a chunk through the products.
+void product_chunk(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel, int32_t g,
+                   const row_chunk& chunk, int32_t used_cols, double* c, kernel_space& space) {
+    const int32_t per = codings_per_marker(plan);
+    const int64_t group_end = plan.group_begin[g + 1];
+    for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += MARKER_BLOCK) {
+        const int64_t p1 = std::min(p0 + MARKER_BLOCK, group_end);
+        const int64_t ncod = (p1 - p0) * per;
+        pack_effect_blocks(batch, p0 * per, ncod, used_cols, space.effects.data());
+        for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
+            const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
+            prefetch_next(plan, chunk, p0, p1, MARKER_BLOCK, group_end, i0);
+            pack_codes(plan, p0, p1, i0, nrows, kernel.mr, space.panel.data());
+            double* rows = c + (i0 - chunk.begin) * batch.cols;
+            for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+                const double* e = space.effects.data() + (j / COL_BLOCK) * ncod * COL_BLOCK;
+                for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
+                    kernel.fn(ncod, space.panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e, COL_BLOCK,
+                              rows + r0 * batch.cols + j, batch.cols);
+            }
+        }
+    }
+}
+
+// One chunk of rows: every group's values, then ALL.
+void chunk_values(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
+                  const row_chunk& chunk, double* values, kernel_space& space) {
     const int32_t cols = batch.cols;
     const int32_t used_cols = ((batch.count * static_cast<int32_t>(plan.T) + COL_BLOCK - 1) / COL_BLOCK) * COL_BLOCK;
-    const int32_t per = codings_per_marker(plan);
     const size_t group_size = static_cast<size_t>(batch.rows) * cols;
-    std::vector<double>& panel = space.panel;
+    const int64_t cells = (chunk.end - chunk.begin) * cols;
     for (int32_t g = 0; g < plan.G; ++g) {
-        double* c = values + g * group_size + i0 * cols;
-        std::fill(c, c + nrows * cols, 0.0);
-        if (kernel.table) {
-            table_values(plan, batch, g, i0, nrows, used_cols, c, space);
-            continue;
-        }
-        for (int64_t p0 = plan.group_begin[g]; p0 < plan.group_begin[g + 1]; p0 += MARKER_BLOCK) {
-            const int64_t p1 = std::min(p0 + MARKER_BLOCK, plan.group_begin[g + 1]);
-            const int64_t ncod = (p1 - p0) * per;
-            pack_codes(plan, p0, p1, i0, nrows, kernel.mr, panel.data());
-            const double* e = batch.packed.data() + p0 * per * cols;
-            for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
-                for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
-                    kernel.fn(ncod, panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e + j, cols,
-                              c + r0 * cols + j, cols);
-        }
+        double* c = values + g * group_size + chunk.begin * cols;
+        std::fill(c, c + cells, 0.0);
+        if (kernel.table)
+            table_chunk(plan, batch, g, chunk, used_cols, c, space);
+        else
+            product_chunk(plan, batch, kernel, g, chunk, used_cols, c, space);
     }
     if (plan.all_group < 0) return;
-    double* all = values + plan.G * group_size + i0 * cols;
-    std::fill(all, all + nrows * cols, 0.0);
+    double* all = values + plan.G * group_size + chunk.begin * cols;
+    std::fill(all, all + cells, 0.0);
     for (int32_t g = 0; g < plan.G; ++g) {
-        const double* v = values + g * group_size + i0 * cols;
-        for (int64_t k = 0; k < nrows * cols; ++k) all[k] += v[k];
+        const double* v = values + g * group_size + chunk.begin * cols;
+        for (int64_t k = 0; k < cells; ++k) all[k] += v[k];
     }
+}
+
+void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
+                kernel_space& space) {
+    const int64_t col_blocks = batch.cols / COL_BLOCK;
+    if (kernel.table) {
+        space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
+        space.tables.assign(static_cast<size_t>(col_blocks * TABLE_DOUBLES), 0.0);
+        return;
+    }
+    const int64_t ncod = MARKER_BLOCK * codings_per_marker(plan);
+    space.panel.assign(static_cast<size_t>(ROW_BLOCK * ncod), 0.0);
+    space.effects.assign(static_cast<size_t>(col_blocks * ncod * COL_BLOCK), 0.0);
 }
 
 }  // namespace
@@ -458,19 +524,16 @@ int32_t codings_per_marker(const compute_plan& plan) {
 
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values) {
     const kernel_choice kernel = choose_kernel(plan);
-    const int64_t blocks = (batch.rows + ROW_BLOCK - 1) / ROW_BLOCK;
-    const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), blocks));
+    const int64_t chunks = (batch.rows + ROW_CHUNK - 1) / ROW_CHUNK;
+    const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), chunks));
     std::atomic<int64_t> next{0};
     run_parallel(threads, [&](int32_t) {
         kernel_space space;
-        if (kernel.table) {
-            space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
-            space.table.assign(static_cast<size_t>(TABLE_ENTRIES) * 4 * COL_BLOCK, 0.0);
-        } else {
-            space.panel.assign(static_cast<size_t>(ROW_BLOCK * MARKER_BLOCK * codings_per_marker(plan)), 0.0);
+        size_space(plan, batch, kernel, space);
+        for (int64_t k = next++; k < chunks; k = next++) {
+            const row_chunk chunk{k * ROW_CHUNK, std::min((k + 1) * ROW_CHUNK, batch.rows)};
+            chunk_values(plan, batch, kernel, chunk, values, space);
         }
-        for (int64_t b = next++; b < blocks; b = next++)
-            row_block_values(plan, batch, kernel, b * ROW_BLOCK, values, space);
     });
 }
 

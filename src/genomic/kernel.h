@@ -17,6 +17,8 @@ namespace tavo {
 
 // Individuals per row block: a multiple of every kernel's row count.
 constexpr int64_t ROW_BLOCK = 96;
+// Individuals a thread takes at a time: whole row blocks.
+constexpr int64_t ROW_CHUNK = 4 * ROW_BLOCK;
 // Value columns per kernel column block; the batch's columns are padded to it.
 constexpr int32_t COL_BLOCK = 16;
 
@@ -27,7 +29,7 @@ void run_parallel(int32_t threads, const std::function<void(int32_t)>& body);
 int32_t codings_per_marker(const compute_plan& plan);
 
 // Genomic values of every real group (no windows) and ALL behind them:
-// values holds (G, +1 with ALL) x rows x cols. Threads take row blocks.
+// values holds (G, +1 with ALL) x rows x cols. Threads take chunks of rows.
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values);
 
 // With windows: every window's matrix into batch.matrices and the ALL group's

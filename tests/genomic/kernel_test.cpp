@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "genomic/compute.h"
+#include "genomic/kernel.h"
 
 namespace {
 
@@ -319,6 +320,20 @@ TEST(BatchedComputation, FewIndividualsLeaveTheKernelRowsPartlyEmpty) {
             cf.M = 70;
             check_every_path(cf);
         }
+}
+
+TEST(BatchedComputation, SeveralChunksOfIndividualsWithAPartialLastOne) {
+    // Threads take chunks of several row blocks and walk the markers over a
+    // whole chunk: two whole chunks, then one of a partial row block.
+    for (grouping how : {grouping::none, grouping::by}) {
+        config cf;
+        cf.kind = model_kind::additive_dominance;
+        cf.how = how;
+        cf.N = 2 * ROW_CHUNK + 101;
+        cf.T = 1;
+        cf.C = 3;
+        check_every_path(cf);
+    }
 }
 
 TEST(BatchedComputation, ByLevelsWithOneMarkerLevelsAndMarkersWithoutALevel) {
