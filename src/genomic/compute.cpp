@@ -217,15 +217,15 @@ void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, st
 void pack_effects(const compute_plan& plan, cycle_batch& batch) {
     const int32_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
     const int32_t T = plan.T;
-    std::fill(batch.packed.begin(), batch.packed.end(), 0.0);
     const int64_t len = batch.effect_len;
+    const int32_t filled = batch.count * T;
     for (size_t p = 0; p < plan.order.size(); ++p) {
         const int32_t e = plan.markers[plan.order[p]].effect;
         for (int32_t j = 0; j < per; ++j) {
             double* row = batch.packed.data() + (static_cast<int64_t>(p) * per + j) * batch.cols;
-            for (int32_t s = 0; s < batch.count; ++s)
-                for (int32_t t = 0; t < T; ++t)
-                    row[s * T + t] = batch.effects[((static_cast<int64_t>(s) * T + t) * per + j) * len + e];
+            const double* in = batch.effects.data() + static_cast<int64_t>(j) * len + e;
+            for (int32_t k = 0; k < filled; ++k) row[k] = in[k * per * len];
+            std::fill(row + filled, row + batch.cols, 0.0);
         }
     }
 }

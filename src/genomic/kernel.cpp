@@ -524,14 +524,18 @@ int32_t codings_per_marker(const compute_plan& plan) {
 
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values) {
     const kernel_choice kernel = choose_kernel(plan);
-    const int64_t chunks = (batch.rows + ROW_CHUNK - 1) / ROW_CHUNK;
-    const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), chunks));
+    const int64_t panels = batch.rows / TABLE_ROWS;
+    const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), panels));
+    int64_t chunks = std::max<int64_t>(threads, (batch.rows + ROW_CHUNK - 1) / ROW_CHUNK);
+    chunks = (chunks + threads - 1) / threads * threads;
+    const int64_t chunk_rows = (panels + chunks - 1) / chunks * TABLE_ROWS;
+    chunks = (batch.rows + chunk_rows - 1) / chunk_rows;
     std::atomic<int64_t> next{0};
     run_parallel(threads, [&](int32_t) {
         kernel_space space;
         size_space(plan, batch, kernel, space);
         for (int64_t k = next++; k < chunks; k = next++) {
-            const row_chunk chunk{k * ROW_CHUNK, std::min((k + 1) * ROW_CHUNK, batch.rows)};
+            const row_chunk chunk{k * chunk_rows, std::min((k + 1) * chunk_rows, batch.rows)};
             chunk_values(plan, batch, kernel, chunk, values, space);
         }
     });

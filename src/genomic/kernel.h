@@ -17,8 +17,10 @@ namespace tavo {
 
 // Individuals per row block: a multiple of every kernel's row count.
 constexpr int64_t ROW_BLOCK = 96;
-// Individuals a thread takes at a time: whole row blocks.
-constexpr int64_t ROW_CHUNK = 4 * ROW_BLOCK;
+// Individuals a thread takes at a time, at most: the rows are cut into
+// chunks of equal size (whole kernel rows), as many as the threads or a
+// multiple of that.
+constexpr int64_t ROW_CHUNK = 8 * ROW_BLOCK;
 // Value columns per kernel column block; the batch's columns are padded to it.
 constexpr int32_t COL_BLOCK = 16;
 
