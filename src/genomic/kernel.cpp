@@ -154,17 +154,43 @@ __attribute__((target("avx512f"))) void micro_avx512_fused(int64_t kc, const dou
 }
 
 
-// The genotype codes of markers order[p0 .. p1) for rows i0 .. i0 + nrows
-// are fetched into the cache while the block before them is worked on: the
-// codes lie marker by marker, N bytes apart, where the hardware does not see
-// the stride.
-void prefetch_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, int64_t nrows) {
-    const int64_t last = std::min(nrows, plan.N - i0) - 1;
-    if (last < 0) return;
-    for (int64_t p = p0; p < p1; ++p) {
-        const uint8_t* codes = plan.genotypes[plan.order[p]] + i0;
-        for (int64_t r = 0; r < last; r += 64) __builtin_prefetch(codes + r);
-        __builtin_prefetch(codes + last);
+// The genotype codes a thread works on: those of a marker block for the rows
+// of its chunk, copied marker by marker into one small array. The codes lie
+// marker by marker, N bytes apart; read a row block at a time they cost a
+// wait for memory per marker, copied as one run per marker they stream.
+struct code_rows {
+    const uint8_t* data = nullptr;
+    int64_t stride = 0;  // bytes per marker: the chunk's rows and room for a wide load
+    int64_t p0 = 0;      // first marker (position in the plan's order)
+    int64_t row0 = 0;    // first row
+};
+
+inline const uint8_t* codes_at(const code_rows& src, int64_t p, int64_t row) {
+    return src.data + (p - src.p0) * src.stride + (row - src.row0);
+}
+
+// Rows row0 .. row1 of markers order[p0 .. p1) into out (stride bytes apart).
+void copy_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t row0, int64_t row1, int64_t stride,
+                uint8_t* out) {
+    const int64_t n = std::min(row1, plan.N) - row0;
+    if (n <= 0) return;
+    for (int64_t p = p0; p < p1; ++p)
+        std::memcpy(out + (p - p0) * stride, plan.genotypes[plan.order[p]] + row0, static_cast<size_t>(n));
+}
+
+// Share k of `shares` of the codes of markers order[q0 .. q1) for rows row0 ..
+// row1 is fetched into the cache, so that the next marker block's copy finds
+// them there: one share per row block worked on.
+void prefetch_share(const compute_plan& plan, int64_t q0, int64_t q1, int64_t row0, int64_t row1, int64_t k,
+                    int64_t shares) {
+    const int64_t n = std::min(row1, plan.N) - row0;
+    if (n <= 0 || q1 <= q0) return;
+    const int64_t a = q0 + (q1 - q0) * k / shares;
+    const int64_t b = q0 + (q1 - q0) * (k + 1) / shares;
+    for (int64_t p = a; p < b; ++p) {
+        const uint8_t* codes = plan.genotypes[plan.order[p]] + row0;
+        for (int64_t r = 0; r < n; r += 64) __builtin_prefetch(codes + r);
+        __builtin_prefetch(codes + n - 1);
     }
 }
 
@@ -260,8 +286,8 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
 // Byte offsets into the table for rows i0 .. i0 + nrows of the markers
 // order[p0 .. p1), as panels of TABLE_ROWS rows: panel[(r / 12) * E * 12 +
 // e * 12 + r % 12]. Rows past the individuals read code 0.
-__attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, int64_t p0, int64_t p1,
-                                                     int64_t i0, int64_t nrows, uint32_t* panel) {
+__attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, const code_rows& src, int64_t p0,
+                                                     int64_t p1, int64_t i0, int64_t nrows, uint32_t* panel) {
     const int32_t per = table_entries_per_marker(plan);
     const int64_t entries = (p1 - p0) * per;
     const __m512i three = _mm512_set1_epi32(3);
@@ -270,7 +296,7 @@ __attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, i
         const int64_t first = i0 + r0;
         const bool whole = first + 16 <= plan.N;
         for (int64_t p = p0; p < p1; ++p) {
-            const uint8_t* codes = plan.genotypes[plan.order[p]] + first;
+            const uint8_t* codes = codes_at(src, p, first);
             for (int32_t j = 0; j < per; ++j) {
                 const int64_t e = (p - p0) * per + j;
                 uint32_t* dst = out + e * TABLE_ROWS;
@@ -315,11 +341,12 @@ kernel_choice choose_kernel(const compute_plan& plan) {
 
 // Twelve rows of coded values per marker (the AVX-512 kernel's panels): each
 // code picks its value from the marker's four-entry table in one permute.
-__attribute__((target("avx512f"))) void pack_twelve_avx512(const compute_plan& plan, int64_t p0, int64_t p1,
-                                                           int64_t first, int32_t per, double* out) {
+__attribute__((target("avx512f"))) void pack_twelve_avx512(const compute_plan& plan, const code_rows& src,
+                                                           int64_t p0, int64_t p1, int64_t first, int32_t per,
+                                                           double* out) {
     for (int64_t p = p0; p < p1; ++p) {
         const int32_t m = plan.order[p];
-        const uint8_t* codes = plan.genotypes[m] + first;
+        const uint8_t* codes = codes_at(src, p, first);
         int64_t low8 = 0;
         int32_t high4 = 0;
         std::memcpy(&low8, codes, 8);
@@ -342,8 +369,8 @@ __attribute__((target("avx512f"))) void pack_twelve_avx512(const compute_plan& p
 // Coded values of the markers order[p0 .. p1) for rows i0 .. i0 + nrows,
 // as panels of mr rows: panel[(r / mr) * ncod * mr + k * mr + r % mr]. Rows
 // past the individuals are 0.
-void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, int64_t nrows, int32_t mr,
-                double* panel) {
+void pack_codes(const compute_plan& plan, const code_rows& src, int64_t p0, int64_t p1, int64_t i0,
+                int64_t nrows, int32_t mr, double* panel) {
     const int32_t per = codings_per_marker(plan);
     const int64_t ncod = (p1 - p0) * per;
     const bool genotypes = plan.kind != model_kind::regression;
@@ -360,12 +387,12 @@ void pack_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t i0, in
             continue;
         }
         if (mr == 12 && has_avx512()) {
-            pack_twelve_avx512(plan, p0, p1, first, per, out);
+            pack_twelve_avx512(plan, src, p0, p1, first, per, out);
             continue;
         }
         for (int64_t p = p0; p < p1; ++p) {
             const int32_t m = plan.order[p];
-            const uint8_t* codes = plan.genotypes[m] + first;
+            const uint8_t* codes = codes_at(src, p, first);
             const genotype_coding& c = plan.codings[m];
             double* dst = out + (p - p0) * per * mr;
             for (int32_t r = 0; r < mr; ++r) dst[r] = c.x[codes[r] & 3];
@@ -381,6 +408,8 @@ struct kernel_space {
     aligned_doubles effects;        // the marker block's effects, column block by column block
     std::vector<uint32_t> offsets;  // table offsets of a row block and marker block
     aligned_doubles tables;         // the marker block's tables, one per column block
+    std::vector<uint8_t> codes;     // the marker block's genotype codes for the chunk's rows
+    int64_t code_stride = 0;
 };
 
 constexpr int64_t TABLE_DOUBLES = TABLE_ENTRIES * 4 * COL_BLOCK;
@@ -397,25 +426,36 @@ void pack_effect_blocks(const cycle_batch& batch, int64_t k0, int64_t ncod, int3
 }
 
 // The rows a thread takes at a time. It walks the marker blocks over all of
-// them, so a marker block's effects or tables are prepared once per chunk,
-// the chunk's values stay in the core's cache, and each marker's genotype
-// codes are read as one run of bytes rather than a line per row block.
+// them, so a marker block's effects or tables are prepared once per chunk
+// and the chunk's values stay in the core's cache.
 struct row_chunk {
     int64_t begin = 0;
     int64_t end = 0;
 };
 
-// The genotype lines of the next row block of the same markers (or, after
-// the chunk's last block, of the next markers' first block) are fetched
-// while this block is worked on.
-void prefetch_next(const compute_plan& plan, const row_chunk& chunk, int64_t p0, int64_t p1, int64_t step,
-                   int64_t group_end, int64_t i0) {
+int64_t row_blocks(const row_chunk& chunk) { return (chunk.end - chunk.begin + ROW_BLOCK - 1) / ROW_BLOCK; }
+
+// The codes of markers order[p0 .. p1) for the chunk's rows, copied into the
+// thread's space (nothing to copy with covariates).
+code_rows marker_block_codes(const compute_plan& plan, const row_chunk& chunk, int64_t p0, int64_t p1,
+                             kernel_space& space) {
+    code_rows src;
+    if (plan.kind == model_kind::regression) return src;
+    copy_codes(plan, p0, p1, chunk.begin, chunk.end, space.code_stride, space.codes.data());
+    src.data = space.codes.data();
+    src.stride = space.code_stride;
+    src.p0 = p0;
+    src.row0 = chunk.begin;
+    return src;
+}
+
+// While row block k of the chunk is worked on, a share of the next marker
+// block's codes is fetched.
+void prefetch_next_block(const compute_plan& plan, const row_chunk& chunk, int64_t p1, int64_t step,
+                         int64_t group_end, int64_t i0) {
     if (plan.kind == model_kind::regression) return;
-    if (i0 + ROW_BLOCK < chunk.end) {
-        prefetch_codes(plan, p0, p1, i0 + ROW_BLOCK, std::min(ROW_BLOCK, chunk.end - i0 - ROW_BLOCK));
-        return;
-    }
-    prefetch_codes(plan, p1, std::min(p1 + step, group_end), chunk.begin, std::min(ROW_BLOCK, chunk.end - chunk.begin));
+    prefetch_share(plan, p1, std::min(p1 + step, group_end), chunk.begin, chunk.end, (i0 - chunk.begin) / ROW_BLOCK,
+                   row_blocks(chunk));
 }
 
 // One group's values of a chunk through the tables.
@@ -427,12 +467,13 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += step) {
         const int64_t p1 = std::min(p0 + step, group_end);
         const int64_t entries = (p1 - p0) * per;
+        const code_rows src = marker_block_codes(plan, chunk, p0, p1, space);
         for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
             build_table(plan, batch, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_next(plan, chunk, p0, p1, step, group_end, i0);
-            pack_offsets(plan, p0, p1, i0, nrows, space.offsets.data());
+            prefetch_next_block(plan, chunk, p1, step, group_end, i0);
+            pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
                 const double* tab = space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES;
@@ -452,11 +493,12 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += MARKER_BLOCK) {
         const int64_t p1 = std::min(p0 + MARKER_BLOCK, group_end);
         const int64_t ncod = (p1 - p0) * per;
+        const code_rows src = marker_block_codes(plan, chunk, p0, p1, space);
         pack_effect_blocks(batch, p0 * per, ncod, used_cols, space.effects.data());
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_next(plan, chunk, p0, p1, MARKER_BLOCK, group_end, i0);
-            pack_codes(plan, p0, p1, i0, nrows, kernel.mr, space.panel.data());
+            prefetch_next_block(plan, chunk, p1, MARKER_BLOCK, group_end, i0);
+            pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
                 const double* e = space.effects.data() + (j / COL_BLOCK) * ncod * COL_BLOCK;
@@ -493,8 +535,13 @@ void chunk_values(const compute_plan& plan, const cycle_batch& batch, const kern
 }
 
 void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
-                kernel_space& space) {
+                int64_t chunk_rows, kernel_space& space) {
     const int64_t col_blocks = batch.cols / COL_BLOCK;
+    if (plan.kind != model_kind::regression) {
+        // room for a 16-byte load at the chunk's last whole panel
+        space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;
+        space.codes.assign(static_cast<size_t>(std::max<int64_t>(MARKER_BLOCK, TABLE_ENTRIES) * space.code_stride), 0);
+    }
     if (kernel.table) {
         space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
         space.tables.assign(static_cast<size_t>(col_blocks * TABLE_DOUBLES), 0.0);
@@ -533,7 +580,7 @@ void group_values(const compute_plan& plan, const cycle_batch& batch, double* va
     std::atomic<int64_t> next{0};
     run_parallel(threads, [&](int32_t) {
         kernel_space space;
-        size_space(plan, batch, kernel, space);
+        size_space(plan, batch, kernel, chunk_rows, space);
         for (int64_t k = next++; k < chunks; k = next++) {
             const row_chunk chunk{k * chunk_rows, std::min((k + 1) * chunk_rows, batch.rows)};
             chunk_values(plan, batch, kernel, chunk, values, space);
