@@ -449,13 +449,36 @@ code_rows marker_block_codes(const compute_plan& plan, const row_chunk& chunk, i
     return src;
 }
 
-// While row block k of the chunk is worked on, a share of the next marker
-// block's codes is fetched.
-void prefetch_next_block(const compute_plan& plan, const row_chunk& chunk, int64_t p1, int64_t step,
-                         int64_t group_end, int64_t i0) {
+// The markers whose codes are copied at a time; a marker block of the
+// kernels lies within one such block.
+constexpr int64_t CODE_MARKERS = 128;
+static_assert(CODE_MARKERS % MARKER_BLOCK == 0 && CODE_MARKERS % TABLE_ENTRIES == 0, "no marker block straddles two");
+
+// The codes of the markers of a group, a block of CODE_MARKERS at a time:
+// while step k of a block's `steps` (a marker block and a row block) is
+// worked on, share k of the next block's codes is fetched.
+struct code_walk {
+    int64_t q0 = 0, q1 = 0;  // the markers copied
+    int64_t group_end = 0;
+    int64_t step = 0;
+    int64_t steps = 1;
+};
+
+code_walk start_code_block(const compute_plan& plan, const row_chunk& chunk, int64_t q0, int64_t group_end,
+                           int64_t marker_step, kernel_space& space, code_rows& src) {
+    code_walk w;
+    w.q0 = q0;
+    w.q1 = std::min(q0 + CODE_MARKERS, group_end);
+    w.group_end = group_end;
+    w.steps = (w.q1 - w.q0 + marker_step - 1) / marker_step * row_blocks(chunk);
+    src = marker_block_codes(plan, chunk, w.q0, w.q1, space);
+    return w;
+}
+
+void prefetch_step(const compute_plan& plan, const row_chunk& chunk, code_walk& w) {
     if (plan.kind == model_kind::regression) return;
-    prefetch_share(plan, p1, std::min(p1 + step, group_end), chunk.begin, chunk.end, (i0 - chunk.begin) / ROW_BLOCK,
-                   row_blocks(chunk));
+    prefetch_share(plan, w.q1, std::min(w.q1 + CODE_MARKERS, w.group_end), chunk.begin, chunk.end, w.step++,
+                   w.steps);
 }
 
 // One group's values of a chunk through the tables.
@@ -464,15 +487,18 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
     const int32_t per = table_entries_per_marker(plan);
     const int64_t step = TABLE_ENTRIES / per;
     const int64_t group_end = plan.group_begin[g + 1];
+    code_rows src;
+    code_walk walk;
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += step) {
-        const int64_t p1 = std::min(p0 + step, group_end);
+        if (p0 == plan.group_begin[g] || p0 >= walk.q1)
+            walk = start_code_block(plan, chunk, p0, group_end, step, space, src);
+        const int64_t p1 = std::min(p0 + step, walk.q1);
         const int64_t entries = (p1 - p0) * per;
-        const code_rows src = marker_block_codes(plan, chunk, p0, p1, space);
         for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
             build_table(plan, batch, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_next_block(plan, chunk, p1, step, group_end, i0);
+            prefetch_step(plan, chunk, walk);
             pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
@@ -490,14 +516,17 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
                    const row_chunk& chunk, int32_t used_cols, double* c, kernel_space& space) {
     const int32_t per = codings_per_marker(plan);
     const int64_t group_end = plan.group_begin[g + 1];
+    code_rows src;
+    code_walk walk;
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += MARKER_BLOCK) {
-        const int64_t p1 = std::min(p0 + MARKER_BLOCK, group_end);
+        if (p0 == plan.group_begin[g] || p0 >= walk.q1)
+            walk = start_code_block(plan, chunk, p0, group_end, MARKER_BLOCK, space, src);
+        const int64_t p1 = std::min(p0 + MARKER_BLOCK, walk.q1);
         const int64_t ncod = (p1 - p0) * per;
-        const code_rows src = marker_block_codes(plan, chunk, p0, p1, space);
         pack_effect_blocks(batch, p0 * per, ncod, used_cols, space.effects.data());
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_next_block(plan, chunk, p1, MARKER_BLOCK, group_end, i0);
+            prefetch_step(plan, chunk, walk);
             pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
@@ -540,7 +569,7 @@ void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel
     if (plan.kind != model_kind::regression) {
         // room for a 16-byte load at the chunk's last whole panel
         space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;
-        space.codes.assign(static_cast<size_t>(std::max<int64_t>(MARKER_BLOCK, TABLE_ENTRIES) * space.code_stride), 0);
+        space.codes.assign(static_cast<size_t>(CODE_MARKERS * space.code_stride), 0);
     }
     if (kernel.table) {
         space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
