@@ -12,8 +12,9 @@
 // for bit those of the literal loop, and the largest difference of any
 // running sum relative to the sum of the absolute contributions behind it.
 // cycles=K runs at most K cycles; literal=0 skips the literal loop (W3: its
-// layout needs about 12 GB). repeat=R runs every timing R times and keeps the
-// fastest (a busy machine only ever slows a run down); only=LABEL runs the
+// layout needs about 12 GB). repeat=R runs R rounds (the literal loop, then
+// every variant) and keeps each one's fastest round (a busy machine only ever
+// slows a run down, and a slow spell falls on all alike); only=LABEL runs the
 // variants whose label contains LABEL ("plain", "fused", "1 thread", ...).
 #include <time.h>
 
@@ -208,63 +209,71 @@ bool run_workload(const std::string& name, const bench_options& opt) {
     std::printf("%s: N %lld, M %d, T %d, %s, window %d%s, %d cycles\n", name.c_str(), static_cast<long long>(d.N),
                 d.M, w.T, w.dominance ? "additive + dominance" : "additive", w.window, w.by ? ", by chrom" : "",
                 w.C);
+    literal_input in;
+    in.N = d.N, in.M = d.M, in.T = w.T, in.U = d.U, in.dominance = w.dominance, in.broad = w.broad;
+    in.window = w.window, in.by = w.by, in.levels = w.levels;
+    in.used = d.used.data(), in.freq1 = d.freq1.data(), in.level = d.level.data(), in.genotypes = d.genotypes.data();
     literal_state s;
-    timing lit;
-    if (literal) {
-        literal_input in;
-        in.N = d.N, in.M = d.M, in.T = w.T, in.U = d.U, in.dominance = w.dominance, in.broad = w.broad;
-        in.window = w.window, in.by = w.by, in.levels = w.levels;
-        in.used = d.used.data(), in.freq1 = d.freq1.data(), in.level = d.level.data(), in.genotypes = d.genotypes.data();
-        if (!literal_setup(in, s)) {
-            std::fprintf(stderr, "kernel_bench: no memory for the literal loop\n");
-            return false;
+    std::vector<double> add, dom;
+    auto literal_run = [&](timing& out) {
+        if (!literal_setup(in, s)) return false;
+        for (int32_t c = 0; c < w.C; ++c) {
+            make_effects(w, c, in.U, false, add);
+            if (w.dominance) make_effects(w, c, in.U, true, dom);
+            const double cpu0 = thread_seconds();
+            const auto wall0 = std::chrono::steady_clock::now();
+            literal_cycle(in, add.data(), w.dominance ? dom.data() : nullptr, s);
+            out.cpu += thread_seconds() - cpu0;
+            out.wall += seconds_since(wall0);
         }
-        std::vector<double> add, dom;
-        for (int32_t rep = 0; rep < opt.repeat; ++rep) {
-            timing once;
-            if (rep > 0 && !literal_setup(in, s)) return false;
-            for (int32_t c = 0; c < w.C; ++c) {
-                make_effects(w, c, in.U, false, add);
-                if (w.dominance) make_effects(w, c, in.U, true, dom);
-                const double cpu0 = thread_seconds();
-                const auto wall0 = std::chrono::steady_clock::now();
-                literal_cycle(in, add.data(), w.dominance ? dom.data() : nullptr, s);
-                once.cpu += thread_seconds() - cpu0;
-                once.wall += seconds_since(wall0);
-            }
-            lit = rep == 0 ? once : fastest(lit, once);
-        }
-        std::printf("  %-22s cpu %7.3f s  wall %7.3f s\n", "literal loop", lit.cpu, lit.wall);
-    }
+        return true;
+    };
     struct variant {
         const char* label;
         int32_t threads;
         bool fused;
+        timing best;
+        comparison check;
     };
     const bool fma = tavo::fused_kernels_available();
-    std::vector<variant> variants = {{"1 thread, plain", 1, false}};
-    if (fma) variants.push_back({"1 thread, fused", 1, true});
-    variants.push_back({"all threads, plain", cores, false});
-    if (fma) variants.push_back({"all threads, fused", cores, true});
+    std::vector<variant> variants = {{"1 thread, plain", 1, false, {}, {}}};
+    if (fma) variants.push_back({"1 thread, fused", 1, true, {}, {}});
+    variants.push_back({"all threads, plain", cores, false, {}, {}});
+    if (fma) variants.push_back({"all threads, fused", cores, true, {}, {}});
+    std::erase_if(variants, [&](const variant& v) {
+        return !opt.only.empty() && std::string(v.label).find(opt.only) == std::string::npos;
+    });
     program_run r;
     set_up(w, d, r);
-    for (const variant& v : variants) {
-        if (!opt.only.empty() && std::string(v.label).find(opt.only) == std::string::npos) continue;
-        timing t;
-        for (int32_t rep = 0; rep < opt.repeat; ++rep) {
+    // Rounds: the literal loop, then every variant, so that a slow spell of
+    // the machine falls on all of them alike; each keeps its fastest round.
+    timing lit;
+    for (int32_t round = 0; round < opt.repeat; ++round) {
+        if (literal) {
+            timing once;
+            if (!literal_run(once)) {
+                std::fprintf(stderr, "kernel_bench: no memory for the literal loop\n");
+                return false;
+            }
+            lit = round == 0 ? once : fastest(lit, once);
+        }
+        for (variant& v : variants) {
             reset_sums(r.model);
             const timing once = run_program(w, r, v.threads, v.fused);
-            t = rep == 0 ? once : fastest(t, once);
+            v.best = round == 0 ? once : fastest(v.best, once);
+            if (round == 0 && literal) v.check = compare_runs(s, r.model, d.N);
         }
-        std::printf("  %-22s cpu %7.3f s  wall %7.3f s", v.label, t.cpu, t.wall);
-        if (literal) {
-            const comparison c = compare_runs(s, r.model, d.N);
-            std::printf("  cpu x%5.1f  wall x%5.1f  %s  max rel diff %.2e", lit.cpu / t.cpu, lit.wall / t.wall,
-                        c.identical ? "bit-identical" : "differs     ", c.max_relative);
-        }
-        std::printf("\n");
-        std::fflush(stdout);
     }
+    if (literal) std::printf("  %-22s cpu %7.3f s  wall %7.3f s\n", "literal loop", lit.cpu, lit.wall);
+    for (const variant& v : variants) {
+        const timing& t = v.best;
+        std::printf("  %-22s cpu %7.3f s  wall %7.3f s", v.label, t.cpu, t.wall);
+        if (literal)
+            std::printf("  cpu x%5.1f  wall x%5.1f  %s  max rel diff %.2e", lit.cpu / t.cpu, lit.wall / t.wall,
+                        v.check.identical ? "bit-identical" : "differs     ", v.check.max_relative);
+        std::printf("\n");
+    }
+    std::fflush(stdout);
     return true;
 }
 

@@ -212,8 +212,9 @@ void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, st
 }
 
 
-// The effect vectors of the batch, one row per coding in the plan's order;
-// the columns of empty slots and the padding are 0.
+// The effect vectors of the batch, one row per coding in the plan's order,
+// column block by column block; the columns of empty slots and the padding
+// are 0.
 void pack_effects(const compute_plan& plan, cycle_batch& batch) {
     const int32_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
     const int32_t T = plan.T;
@@ -222,10 +223,12 @@ void pack_effects(const compute_plan& plan, cycle_batch& batch) {
     for (size_t p = 0; p < plan.order.size(); ++p) {
         const int32_t e = plan.markers[plan.order[p]].effect;
         for (int32_t j = 0; j < per; ++j) {
-            double* row = batch.packed.data() + (static_cast<int64_t>(p) * per + j) * batch.cols;
+            const int64_t row = static_cast<int64_t>(p) * per + j;
             const double* in = batch.effects.data() + static_cast<int64_t>(j) * len + e;
-            for (int32_t k = 0; k < filled; ++k) row[k] = in[k * per * len];
-            std::fill(row + filled, row + batch.cols, 0.0);
+            for (int32_t c = 0; c < batch.cols; c += COL_BLOCK) {
+                double* out = batch.packed.data() + packed_offset(batch, row, c);
+                for (int32_t k = 0; k < COL_BLOCK; ++k) out[k] = c + k < filled ? in[(c + k) * per * len] : 0.0;
+            }
         }
     }
 }
@@ -310,7 +313,8 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
     const int64_t cells = T * T * plan.total_groups;
     try {
         batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
-        batch.packed.assign(plan.order.size() * per * batch.cols, 0.0);
+        batch.codings = static_cast<int64_t>(plan.order.size()) * per;
+        batch.packed.assign(static_cast<size_t>(batch.codings) * batch.cols, 0.0);
         batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
         batch.matrices.assign(static_cast<size_t>(batch.capacity * cells), 0.0);
     } catch (const std::bad_alloc&) {

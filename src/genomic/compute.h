@@ -101,7 +101,8 @@ struct cycle_batch {
     int64_t rows = 0;          // individuals, padded to whole row blocks
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
-    aligned_doubles packed;        // effects of the batch, one row per marker coding, cols wide
+    int64_t codings = 0;           // packed effect rows: one per marker coding
+    aligned_doubles packed;        // effects of the batch by column block (see kernel.h)
     aligned_doubles values;        // stored groups x rows x cols
     std::vector<double> matrices;  // per slot: T x T per group
 };

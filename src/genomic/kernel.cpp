@@ -246,10 +246,9 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
                                                     int64_t p0, int64_t p1, int32_t j, double* tab) {
     const int32_t per = codings_per_marker(plan);
     const bool split = table_entries_per_marker(plan) == 2;
-    const int64_t cols = batch.cols;
     for (int64_t p = p0; p < p1; ++p) {
         const genotype_coding& cd = plan.codings[plan.order[p]];
-        const double* a = batch.packed.data() + p * per * cols + j;
+        const double* a = packed_row(batch, p * per, j);
         double* out = tab + (p - p0) * (split ? 2 : 1) * 4 * COL_BLOCK;
         const __m512d a0 = _mm512_load_pd(a);
         const __m512d a1 = _mm512_load_pd(a + 8);
@@ -262,8 +261,8 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
             }
             continue;
         }
-        const __m512d d0 = _mm512_load_pd(a + cols);
-        const __m512d d1 = _mm512_load_pd(a + cols + 8);
+        const __m512d d0 = _mm512_load_pd(a + COL_BLOCK);
+        const __m512d d1 = _mm512_load_pd(a + COL_BLOCK + 8);
 #pragma GCC unroll 4
         for (int c = 0; c < 4; ++c) {
             const __m512d x = _mm512_set1_pd(cd.x[c]);
@@ -405,7 +404,6 @@ void pack_codes(const compute_plan& plan, const code_rows& src, int64_t p0, int6
 // A thread's work space.
 struct kernel_space {
     aligned_doubles panel;          // coded values of a row block and marker block
-    aligned_doubles effects;        // the marker block's effects, column block by column block
     std::vector<uint32_t> offsets;  // table offsets of a row block and marker block
     aligned_doubles tables;         // the marker block's tables, one per column block
     std::vector<uint8_t> codes;     // the marker block's genotype codes for the chunk's rows
@@ -413,17 +411,6 @@ struct kernel_space {
 };
 
 constexpr int64_t TABLE_DOUBLES = TABLE_ENTRIES * 4 * COL_BLOCK;
-
-// The effect rows of codings k0 .. k0 + ncod as column blocks of ncod x
-// COL_BLOCK, each contiguous, so that the kernel walks them in order.
-void pack_effect_blocks(const cycle_batch& batch, int64_t k0, int64_t ncod, int32_t used_cols, double* out) {
-    for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-        double* dst = out + (j / COL_BLOCK) * ncod * COL_BLOCK;
-        const double* src = batch.packed.data() + k0 * batch.cols + j;
-        for (int64_t k = 0; k < ncod; ++k)
-            std::memcpy(dst + k * COL_BLOCK, src + k * batch.cols, COL_BLOCK * sizeof(double));
-    }
-}
 
 // The rows a thread takes at a time. It walks the marker blocks over all of
 // them, so a marker block's effects or tables are prepared once per chunk
@@ -523,14 +510,13 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
             walk = start_code_block(plan, chunk, p0, group_end, MARKER_BLOCK, space, src);
         const int64_t p1 = std::min(p0 + MARKER_BLOCK, walk.q1);
         const int64_t ncod = (p1 - p0) * per;
-        pack_effect_blocks(batch, p0 * per, ncod, used_cols, space.effects.data());
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
             prefetch_step(plan, chunk, walk);
             pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-                const double* e = space.effects.data() + (j / COL_BLOCK) * ncod * COL_BLOCK;
+                const double* e = packed_row(batch, p0 * per, j);
                 for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
                     kernel.fn(ncod, space.panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e, COL_BLOCK,
                               rows + r0 * batch.cols + j, batch.cols);
@@ -578,7 +564,6 @@ void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel
     }
     const int64_t ncod = MARKER_BLOCK * codings_per_marker(plan);
     space.panel.assign(static_cast<size_t>(ROW_BLOCK * ncod), 0.0);
-    space.effects.assign(static_cast<size_t>(col_blocks * ncod * COL_BLOCK), 0.0);
 }
 
 }  // namespace

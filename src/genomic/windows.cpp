@@ -80,6 +80,7 @@ struct run_steps {
     std::vector<window_steps> windows;
     std::vector<coding_step> steps;
     int32_t widest = 0;  // most steps of one window
+    int64_t block = 0;   // doubles per column block of the packed effects
 };
 
 void add_steps(const compute_plan& plan, const cycle_batch& batch, int32_t m0, int32_t m1, run_steps& out) {
@@ -89,7 +90,7 @@ void add_steps(const compute_plan& plan, const cycle_batch& batch, int32_t m0, i
         if (row < 0) continue;
         for (int32_t j = 0; j < per; ++j)
             out.steps.push_back(
-                {m, j == 1, batch.packed.data() + (static_cast<int64_t>(row) * per + j) * batch.cols});
+                {m, j == 1, packed_row(batch, static_cast<int64_t>(row) * per + j, 0)});
     }
 }
 
@@ -99,6 +100,7 @@ void plan_run(const compute_plan& plan, const cycle_batch& batch, int32_t run, r
     out.windows.clear();
     out.steps.clear();
     out.widest = 0;
+    out.block = batch.codings * COL_BLOCK;
     for (int32_t g = out.g0; g < out.g1; ++g) {
         window_steps w;
         w.first = static_cast<int32_t>(out.steps.size());
@@ -161,6 +163,7 @@ inline __attribute__((always_inline)) void walk_window(const run_steps& run, con
                                                        double* all, const double* means, double* cross) {
     const coding_step* steps = run.steps.data() + w.first;
     for (int32_t c = 0; c < used_cols; c += CHUNK) {
+        const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;  // column c of an effect row
         lanes s0{}, s1{}, q0{}, q1{}, m0{}, m1{}, e0, e1, a0, a1;
         if constexpr (SUMS) {
             load(s0, sums + c);
@@ -182,15 +185,15 @@ inline __attribute__((always_inline)) void walk_window(const run_steps& run, con
             int32_t k = 0;
             for (; k < w.subtract; ++k) {
                 const double x = codes[k * rows + r];
-                load(e0, steps[k].effects + c);
-                load(e1, steps[k].effects + c + LANES);
+                load(e0, steps[k].effects + at);
+                load(e1, steps[k].effects + at + LANES);
                 v0 = v0 - x * e0;
                 v1 = v1 - x * e1;
             }
             for (; k < w.count; ++k) {
                 const double x = codes[k * rows + r];
-                load(e0, steps[k].effects + c);
-                load(e1, steps[k].effects + c + LANES);
+                load(e0, steps[k].effects + at);
+                load(e1, steps[k].effects + at + LANES);
                 v0 = v0 + x * e0;
                 v1 = v1 + x * e1;
             }
