@@ -586,6 +586,7 @@ int32_t codings_per_marker(const compute_plan& plan) {
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values) {
     const kernel_choice kernel = choose_kernel(plan);
     const int64_t panels = batch.rows / TABLE_ROWS;
+    if (panels == 0) return;
     const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), panels));
     int64_t chunks = std::max<int64_t>(threads, (batch.rows + ROW_CHUNK - 1) / ROW_CHUNK);
     chunks = (chunks + threads - 1) / threads * threads;

@@ -310,9 +310,9 @@ TEST(BatchedComputation, AdditiveAndDominanceWithoutGroupsMatchTheReference) {
 }
 
 TEST(BatchedComputation, FewIndividualsLeaveTheKernelRowsPartlyEmpty) {
-    // 5: fewer than a kernel's rows; 17 and 29: a last panel whose codes end
-    // inside the wide load of a whole panel.
-    for (int64_t N : {5, 17, 29})
+    // 0: no individuals at all; 5: fewer than a kernel's rows; 17 and 29: a
+    // last panel whose codes end inside the wide load of a whole panel.
+    for (int64_t N : {0, 5, 17, 29})
         for (model_kind kind : {model_kind::additive, model_kind::additive_dominance}) {
             config cf;
             cf.kind = kind;
