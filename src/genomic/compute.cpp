@@ -315,8 +315,9 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
     const int64_t cells = T * T * plan.total_groups;
     try {
         batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
+        // (without windows the kernels gather the effects block by block)
         batch.codings = static_cast<int64_t>(plan.order.size()) * per;
-        batch.packed.assign(static_cast<size_t>(batch.codings) * batch.cols, 0.0);
+        if (plan.windows) batch.packed.assign(static_cast<size_t>(batch.codings) * batch.cols, 0.0);
         batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
         batch.matrices.assign(static_cast<size_t>(batch.capacity * cells), 0.0);
     } catch (const std::bad_alloc&) {
@@ -344,8 +345,8 @@ void load_slot(const genomic_model& model, cycle_batch& batch) {
 
 void compute_batch(const compute_plan& plan, cycle_batch& batch) {
     if (batch.count == 0) return;
-    pack_effects(plan, batch);
     if (plan.windows) {
+        pack_effects(plan, batch);
         window_values(plan, batch);
         return;
     }

@@ -102,7 +102,7 @@ struct cycle_batch {
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
-    aligned_doubles packed;        // effects of the batch by column block (see kernel.h)
+    aligned_doubles packed;        // with windows: the effects by column block (see kernel.h)
     aligned_doubles values;        // stored groups x rows x cols
     std::vector<double> matrices;  // per slot: T x T per group
 };

@@ -194,6 +194,42 @@ void prefetch_share(const compute_plan& plan, int64_t q0, int64_t q1, int64_t ro
     }
 }
 
+// The effects a thread works on: those of a block of markers for the batch's
+// columns, gathered from the slots' effect vectors column block by column
+// block (block b: COL_BLOCK columns of every coding row, row after row).
+struct effect_rows {
+    const double* data = nullptr;
+    int64_t block = 0;  // doubles per column block
+    int64_t k0 = 0;     // first coding row (position in the plan's order x codings per marker)
+};
+
+inline const double* effect_row(const effect_rows& src, int64_t k, int32_t c) {
+    return src.data + (c / COL_BLOCK) * src.block + (k - src.k0) * COL_BLOCK;
+}
+
+// The effects of markers order[q0 .. q1) for columns 0 .. used_cols; the
+// columns of empty slots and the padding are 0.
+effect_rows gather_effects(const compute_plan& plan, const cycle_batch& batch, int64_t q0, int64_t q1,
+                           int32_t used_cols, double* out) {
+    const int32_t per = codings_per_marker(plan);
+    const int64_t len = batch.effect_len;
+    const int32_t filled = batch.count * plan.T;
+    effect_rows src{out, (q1 - q0) * per * COL_BLOCK, q0 * per};
+    for (int32_t c = 0; c < used_cols; c += COL_BLOCK) {
+        const int32_t width = std::clamp(filled - c, 0, COL_BLOCK);
+        double* dst = out + (c / COL_BLOCK) * src.block;
+        for (int64_t p = q0; p < q1; ++p) {
+            const int32_t e = plan.markers[plan.order[p]].effect;
+            for (int32_t j = 0; j < per; ++j, dst += COL_BLOCK) {
+                const double* in = batch.effects.data() + (static_cast<int64_t>(c) * per + j) * len + e;
+                for (int32_t k = 0; k < width; ++k) dst[k] = in[k * per * len];
+                std::fill(dst + width, dst + COL_BLOCK, 0.0);
+            }
+        }
+    }
+    return src;
+}
+
 // ------------------------------------------------------------ table kernel
 //
 // With genotype codes the product of a marker's coding and an effect takes
@@ -242,13 +278,13 @@ int32_t table_entries_per_marker(const compute_plan& plan) {
 }
 
 // The table of markers order[p0 .. p1) for the column block at column j.
-__attribute__((target("avx512f"))) void build_table(const compute_plan& plan, const cycle_batch& batch,
+__attribute__((target("avx512f"))) void build_table(const compute_plan& plan, const effect_rows& eff,
                                                     int64_t p0, int64_t p1, int32_t j, double* tab) {
     const int32_t per = codings_per_marker(plan);
     const bool split = table_entries_per_marker(plan) == 2;
     for (int64_t p = p0; p < p1; ++p) {
         const genotype_coding& cd = plan.codings[plan.order[p]];
-        const double* a = packed_row(batch, p * per, j);
+        const double* a = effect_row(eff, p * per, j);
         double* out = tab + (p - p0) * (split ? 2 : 1) * 4 * COL_BLOCK;
         const __m512d a0 = _mm512_load_pd(a);
         const __m512d a1 = _mm512_load_pd(a + 8);
@@ -406,6 +442,7 @@ struct kernel_space {
     aligned_doubles panel;          // coded values of a row block and marker block
     std::vector<uint32_t> offsets;  // table offsets of a row block and marker block
     aligned_doubles tables;         // the marker block's tables, one per column block
+    aligned_doubles effects;        // the marker block's effects (effect_rows)
     std::vector<uint8_t> codes;     // the marker block's genotype codes for the chunk's rows
     int64_t code_stride = 0;
 };
@@ -441,9 +478,9 @@ code_rows marker_block_codes(const compute_plan& plan, const row_chunk& chunk, i
 constexpr int64_t CODE_MARKERS = 128;
 static_assert(CODE_MARKERS % MARKER_BLOCK == 0 && CODE_MARKERS % TABLE_ENTRIES == 0, "no marker block straddles two");
 
-// The codes of the markers of a group, a block of CODE_MARKERS at a time:
-// while step k of a block's `steps` (a marker block and a row block) is
-// worked on, share k of the next block's codes is fetched.
+// The codes and effects of the markers of a group, a block of CODE_MARKERS
+// at a time: while step k of a block's `steps` (a marker block and a row
+// block) is worked on, share k of the next block's codes is fetched.
 struct code_walk {
     int64_t q0 = 0, q1 = 0;  // the markers copied
     int64_t group_end = 0;
@@ -451,14 +488,16 @@ struct code_walk {
     int64_t steps = 1;
 };
 
-code_walk start_code_block(const compute_plan& plan, const row_chunk& chunk, int64_t q0, int64_t group_end,
-                           int64_t marker_step, kernel_space& space, code_rows& src) {
+code_walk start_code_block(const compute_plan& plan, const cycle_batch& batch, const row_chunk& chunk, int64_t q0,
+                           int64_t group_end, int64_t marker_step, int32_t used_cols, kernel_space& space,
+                           code_rows& src, effect_rows& eff) {
     code_walk w;
     w.q0 = q0;
     w.q1 = std::min(q0 + CODE_MARKERS, group_end);
     w.group_end = group_end;
     w.steps = (w.q1 - w.q0 + marker_step - 1) / marker_step * row_blocks(chunk);
     src = marker_block_codes(plan, chunk, w.q0, w.q1, space);
+    eff = gather_effects(plan, batch, w.q0, w.q1, used_cols, space.effects.data());
     return w;
 }
 
@@ -475,14 +514,15 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
     const int64_t step = TABLE_ENTRIES / per;
     const int64_t group_end = plan.group_begin[g + 1];
     code_rows src;
+    effect_rows eff;
     code_walk walk;
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += step) {
         if (p0 == plan.group_begin[g] || p0 >= walk.q1)
-            walk = start_code_block(plan, chunk, p0, group_end, step, space, src);
+            walk = start_code_block(plan, batch, chunk, p0, group_end, step, used_cols, space, src, eff);
         const int64_t p1 = std::min(p0 + step, walk.q1);
         const int64_t entries = (p1 - p0) * per;
         for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
-            build_table(plan, batch, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
+            build_table(plan, eff, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
             prefetch_step(plan, chunk, walk);
@@ -504,10 +544,11 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
     const int32_t per = codings_per_marker(plan);
     const int64_t group_end = plan.group_begin[g + 1];
     code_rows src;
+    effect_rows eff;
     code_walk walk;
     for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += MARKER_BLOCK) {
         if (p0 == plan.group_begin[g] || p0 >= walk.q1)
-            walk = start_code_block(plan, chunk, p0, group_end, MARKER_BLOCK, space, src);
+            walk = start_code_block(plan, batch, chunk, p0, group_end, MARKER_BLOCK, used_cols, space, src, eff);
         const int64_t p1 = std::min(p0 + MARKER_BLOCK, walk.q1);
         const int64_t ncod = (p1 - p0) * per;
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
@@ -516,7 +557,7 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
             pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-                const double* e = packed_row(batch, p0 * per, j);
+                const double* e = effect_row(eff, p0 * per, j);
                 for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
                     kernel.fn(ncod, space.panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e, COL_BLOCK,
                               rows + r0 * batch.cols + j, batch.cols);
@@ -552,6 +593,7 @@ void chunk_values(const compute_plan& plan, const cycle_batch& batch, const kern
 void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel,
                 int64_t chunk_rows, kernel_space& space) {
     const int64_t col_blocks = batch.cols / COL_BLOCK;
+    space.effects.assign(static_cast<size_t>(CODE_MARKERS * codings_per_marker(plan) * batch.cols), 0.0);
     if (plan.kind != model_kind::regression) {
         // room for a 16-byte load at the chunk's last whole panel
         space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;

@@ -3,11 +3,13 @@
 // (matrices.cpp) and the thread team they share.
 //
 // Values are held as rows of individuals, each row `cols` wide: column
-// slot * T + t is term t of the batch's cycle `slot`. The packed effects have
-// one row per marker coding, in the plan's order (with dominance two rows per
-// marker: additive, then dominance), with the same columns, stored column
-// block by column block: block b holds columns b * COL_BLOCK .. of every
-// row, row after row, so that a kernel walks a block's rows in order.
+// slot * T + t is term t of the batch's cycle `slot`. Effects are laid out
+// the same way, one row per marker coding in the plan's order (with
+// dominance two rows per marker: additive, then dominance), and stored
+// column block by column block: block b holds columns b * COL_BLOCK .. of
+// every row, row after row, so that a kernel walks a block's rows in order.
+// The windows pack every marker's effects so (batch.packed); the value
+// kernel gathers its own, a block of markers at a time.
 #pragma once
 
 #include <cstdint>
