@@ -178,22 +178,6 @@ void copy_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t row0, 
         std::memcpy(out + (p - p0) * stride, plan.genotypes[plan.order[p]] + row0, static_cast<size_t>(n));
 }
 
-// Share k of `shares` of the codes of markers order[q0 .. q1) for rows row0 ..
-// row1 is fetched into the cache, so that the next marker block's copy finds
-// them there: one share per row block worked on.
-void prefetch_share(const compute_plan& plan, int64_t q0, int64_t q1, int64_t row0, int64_t row1, int64_t k,
-                    int64_t shares) {
-    const int64_t n = std::min(row1, plan.N) - row0;
-    if (n <= 0 || q1 <= q0) return;
-    const int64_t a = q0 + (q1 - q0) * k / shares;
-    const int64_t b = q0 + (q1 - q0) * (k + 1) / shares;
-    for (int64_t p = a; p < b; ++p) {
-        const uint8_t* codes = plan.genotypes[plan.order[p]] + row0;
-        for (int64_t r = 0; r < n; r += 64) __builtin_prefetch(codes + r);
-        __builtin_prefetch(codes + n - 1);
-    }
-}
-
 // The effects a thread works on: those of a block of markers for the batch's
 // columns, gathered from the slots' effect vectors column block by column
 // block (block b: COL_BLOCK columns of every coding row, row after row).
@@ -443,8 +427,16 @@ struct kernel_space {
     std::vector<uint32_t> offsets;  // table offsets of a row block and marker block
     aligned_doubles tables;         // the marker block's tables, one per column block
     aligned_doubles effects;        // the marker block's effects (effect_rows)
-    std::vector<uint8_t> codes;     // the marker block's genotype codes for the chunk's rows
+    // Genotype codes for the chunk's rows: the block of markers worked on,
+    // and the next block, copied a share at a time while this one is worked
+    // on (two buffers, swapped).
+    std::vector<uint8_t> codes[2];
+    int32_t current = 0;
     int64_t code_stride = 0;
+    int64_t ahead_q0 = -1;    // first marker of the next block (-1: none under way)
+    int64_t ahead_end = -1;   // its end
+    int64_t ahead_done = -1;  // its markers copied so far end here
+    int64_t ahead_row0 = -1;  // the chunk it is copied for
 };
 
 constexpr int64_t TABLE_DOUBLES = TABLE_ENTRIES * 4 * COL_BLOCK;
@@ -459,31 +451,55 @@ struct row_chunk {
 
 int64_t row_blocks(const row_chunk& chunk) { return (chunk.end - chunk.begin + ROW_BLOCK - 1) / ROW_BLOCK; }
 
-// The codes of markers order[p0 .. p1) for the chunk's rows, copied into the
-// thread's space (nothing to copy with covariates).
-code_rows marker_block_codes(const compute_plan& plan, const row_chunk& chunk, int64_t p0, int64_t p1,
-                             kernel_space& space) {
-    code_rows src;
-    if (plan.kind == model_kind::regression) return src;
-    copy_codes(plan, p0, p1, chunk.begin, chunk.end, space.code_stride, space.codes.data());
-    src.data = space.codes.data();
-    src.stride = space.code_stride;
-    src.p0 = p0;
-    src.row0 = chunk.begin;
-    return src;
-}
-
 // The markers whose codes are copied at a time; a marker block of the
 // kernels lies within one such block.
 constexpr int64_t CODE_MARKERS = 128;
 static_assert(CODE_MARKERS % MARKER_BLOCK == 0 && CODE_MARKERS % TABLE_ENTRIES == 0, "no marker block straddles two");
 
+// The codes of markers order[p0 .. p1) for the chunk's rows in the thread's
+// space (nothing with covariates): the buffer copied ahead when it holds
+// them (completed if need be), else a fresh copy. The next block's copy is
+// then set under way.
+code_rows marker_block_codes(const compute_plan& plan, const row_chunk& chunk, int64_t p0, int64_t p1,
+                             int64_t group_end, kernel_space& space) {
+    code_rows src;
+    if (plan.kind == model_kind::regression) return src;
+    const int64_t stride = space.code_stride;
+    if (space.ahead_q0 == p0 && space.ahead_row0 == chunk.begin && space.ahead_end == p1) {
+        space.current = 1 - space.current;
+        uint8_t* buffer = space.codes[space.current].data();
+        copy_codes(plan, space.ahead_done, p1, chunk.begin, chunk.end, stride, buffer + (space.ahead_done - p0) * stride);
+    } else {
+        copy_codes(plan, p0, p1, chunk.begin, chunk.end, stride, space.codes[space.current].data());
+    }
+    space.ahead_q0 = p1;
+    space.ahead_end = std::min(p1 + CODE_MARKERS, group_end);
+    space.ahead_done = p1;
+    space.ahead_row0 = chunk.begin;
+    src.data = space.codes[space.current].data();
+    src.stride = stride;
+    src.p0 = p0;
+    src.row0 = chunk.begin;
+    return src;
+}
+
+// Share k of `shares` of the next block's codes into the other buffer.
+void copy_ahead(const compute_plan& plan, const row_chunk& chunk, int64_t k, int64_t shares, kernel_space& space) {
+    if (plan.kind == model_kind::regression || space.ahead_end <= space.ahead_q0) return;
+    const int64_t n = space.ahead_end - space.ahead_q0;
+    const int64_t b = space.ahead_q0 + n * (k + 1) / shares;
+    if (b <= space.ahead_done) return;
+    uint8_t* buffer = space.codes[1 - space.current].data();
+    copy_codes(plan, space.ahead_done, b, chunk.begin, chunk.end, space.code_stride,
+               buffer + (space.ahead_done - space.ahead_q0) * space.code_stride);
+    space.ahead_done = b;
+}
+
 // The codes and effects of the markers of a group, a block of CODE_MARKERS
-// at a time: while step k of a block's `steps` (a marker block and a row
-// block) is worked on, share k of the next block's codes is fetched.
+// at a time: at step k of a block's `steps` (a marker block and a row
+// block), share k of the next block's codes is copied ahead.
 struct code_walk {
     int64_t q0 = 0, q1 = 0;  // the markers copied
-    int64_t group_end = 0;
     int64_t step = 0;
     int64_t steps = 1;
 };
@@ -494,17 +510,14 @@ code_walk start_code_block(const compute_plan& plan, const cycle_batch& batch, c
     code_walk w;
     w.q0 = q0;
     w.q1 = std::min(q0 + CODE_MARKERS, group_end);
-    w.group_end = group_end;
     w.steps = (w.q1 - w.q0 + marker_step - 1) / marker_step * row_blocks(chunk);
-    src = marker_block_codes(plan, chunk, w.q0, w.q1, space);
+    src = marker_block_codes(plan, chunk, w.q0, w.q1, group_end, space);
     eff = gather_effects(plan, batch, w.q0, w.q1, used_cols, space.effects.data());
     return w;
 }
 
-void prefetch_step(const compute_plan& plan, const row_chunk& chunk, code_walk& w) {
-    if (plan.kind == model_kind::regression) return;
-    prefetch_share(plan, w.q1, std::min(w.q1 + CODE_MARKERS, w.group_end), chunk.begin, chunk.end, w.step++,
-                   w.steps);
+void next_step(const compute_plan& plan, const row_chunk& chunk, code_walk& w, kernel_space& space) {
+    copy_ahead(plan, chunk, w.step++, w.steps, space);
 }
 
 // One group's values of a chunk through the tables.
@@ -525,7 +538,7 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
             build_table(plan, eff, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_step(plan, chunk, walk);
+            next_step(plan, chunk, walk, space);
             pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
@@ -553,7 +566,7 @@ void product_chunk(const compute_plan& plan, const cycle_batch& batch, const ker
         const int64_t ncod = (p1 - p0) * per;
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
             const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            prefetch_step(plan, chunk, walk);
+            next_step(plan, chunk, walk, space);
             pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
             double* rows = c + (i0 - chunk.begin) * batch.cols;
             for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
@@ -597,7 +610,8 @@ void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel
     if (plan.kind != model_kind::regression) {
         // room for a 16-byte load at the chunk's last whole panel
         space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;
-        space.codes.assign(static_cast<size_t>(CODE_MARKERS * space.code_stride), 0);
+        for (std::vector<uint8_t>& buffer : space.codes)
+            buffer.assign(static_cast<size_t>(CODE_MARKERS * space.code_stride), 0);
     }
     if (kernel.table) {
         space.offsets.assign(static_cast<size_t>(ROW_BLOCK * TABLE_ENTRIES), 0);
