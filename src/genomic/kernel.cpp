@@ -520,11 +520,12 @@ void next_step(const compute_plan& plan, const row_chunk& chunk, code_walk& w, k
     copy_ahead(plan, chunk, w.step++, w.steps, space);
 }
 
-// One group's values of a chunk through the tables.
-void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, const row_chunk& chunk,
-                 int32_t used_cols, double* c, kernel_space& space) {
-    const int32_t per = table_entries_per_marker(plan);
-    const int64_t step = TABLE_ENTRIES / per;
+// The markers of group g over a chunk, `step` at a time (a marker block):
+// prepare(src, eff, p0, p1) once per marker block, then
+// rows(src, eff, p0, p1, i0, nrows, values of row i0) per row block.
+template <class Prepare, class Rows>
+void walk_markers(const compute_plan& plan, const cycle_batch& batch, int32_t g, const row_chunk& chunk,
+                  int64_t step, int32_t used_cols, double* c, kernel_space& space, Prepare prepare, Rows rows) {
     const int64_t group_end = plan.group_begin[g + 1];
     code_rows src;
     effect_rows eff;
@@ -533,50 +534,53 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
         if (p0 == plan.group_begin[g] || p0 >= walk.q1)
             walk = start_code_block(plan, batch, chunk, p0, group_end, step, used_cols, space, src, eff);
         const int64_t p1 = std::min(p0 + step, walk.q1);
-        const int64_t entries = (p1 - p0) * per;
-        for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
-            build_table(plan, eff, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
+        prepare(src, eff, p0, p1);
         for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
-            const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
             next_step(plan, chunk, walk, space);
-            pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
-            double* rows = c + (i0 - chunk.begin) * batch.cols;
-            for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-                const double* tab = space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES;
-                for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
-                    micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS, tab,
-                                rows + r0 * batch.cols + j, batch.cols);
-            }
+            rows(src, eff, p0, p1, i0, std::min(ROW_BLOCK, chunk.end - i0), c + (i0 - chunk.begin) * batch.cols);
         }
     }
+}
+
+// One group's values of a chunk through the tables.
+void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, const row_chunk& chunk,
+                 int32_t used_cols, double* c, kernel_space& space) {
+    const int32_t per = table_entries_per_marker(plan);
+    auto prepare = [&](const code_rows&, const effect_rows& eff, int64_t p0, int64_t p1) {
+        for (int32_t j = 0; j < used_cols; j += COL_BLOCK)
+            build_table(plan, eff, p0, p1, j, space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES);
+    };
+    auto rows = [&](const code_rows& src, const effect_rows&, int64_t p0, int64_t p1, int64_t i0, int64_t nrows,
+                    double* out) {
+        const int64_t entries = (p1 - p0) * per;
+        pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
+        for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+            const double* tab = space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES;
+            for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
+                micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS, tab,
+                            out + r0 * batch.cols + j, batch.cols);
+        }
+    };
+    walk_markers(plan, batch, g, chunk, TABLE_ENTRIES / per, used_cols, c, space, prepare, rows);
 }
 
 // One group's values of a chunk through the products.
 void product_chunk(const compute_plan& plan, const cycle_batch& batch, const kernel_choice& kernel, int32_t g,
                    const row_chunk& chunk, int32_t used_cols, double* c, kernel_space& space) {
     const int32_t per = codings_per_marker(plan);
-    const int64_t group_end = plan.group_begin[g + 1];
-    code_rows src;
-    effect_rows eff;
-    code_walk walk;
-    for (int64_t p0 = plan.group_begin[g]; p0 < group_end; p0 += MARKER_BLOCK) {
-        if (p0 == plan.group_begin[g] || p0 >= walk.q1)
-            walk = start_code_block(plan, batch, chunk, p0, group_end, MARKER_BLOCK, used_cols, space, src, eff);
-        const int64_t p1 = std::min(p0 + MARKER_BLOCK, walk.q1);
+    auto prepare = [](const code_rows&, const effect_rows&, int64_t, int64_t) {};
+    auto rows = [&](const code_rows& src, const effect_rows& eff, int64_t p0, int64_t p1, int64_t i0, int64_t nrows,
+                    double* out) {
         const int64_t ncod = (p1 - p0) * per;
-        for (int64_t i0 = chunk.begin; i0 < chunk.end; i0 += ROW_BLOCK) {
-            const int64_t nrows = std::min(ROW_BLOCK, chunk.end - i0);
-            next_step(plan, chunk, walk, space);
-            pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
-            double* rows = c + (i0 - chunk.begin) * batch.cols;
-            for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
-                const double* e = effect_row(eff, p0 * per, j);
-                for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
-                    kernel.fn(ncod, space.panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e, COL_BLOCK,
-                              rows + r0 * batch.cols + j, batch.cols);
-            }
+        pack_codes(plan, src, p0, p1, i0, nrows, kernel.mr, space.panel.data());
+        for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
+            const double* e = effect_row(eff, p0 * per, j);
+            for (int64_t r0 = 0; r0 < nrows; r0 += kernel.mr)
+                kernel.fn(ncod, space.panel.data() + (r0 / kernel.mr) * ncod * kernel.mr, e, COL_BLOCK,
+                          out + r0 * batch.cols + j, batch.cols);
         }
-    }
+    };
+    walk_markers(plan, batch, g, chunk, MARKER_BLOCK, used_cols, c, space, prepare, rows);
 }
 
 // One chunk of rows: every group's values, then ALL.
