@@ -10,14 +10,17 @@
 //
 // The windows are walked in runs of RESTART_INTERVAL (each run starts with a
 // restart, so a run needs nothing from the one before it), and within a run
-// by blocks of individuals small enough to stay in the core's cache: a block
-// walks every window of the run before the next block starts, so the values
-// of the batch (individuals x columns, far larger than the cache) are never
-// passed over whole per window. A run takes two such walks: the first adds
-// every window's values into its column sums (and, with one thread, into
-// ALL), the second, the means known, into its cross sums. Blocks are taken in
-// record order and rows in order within a block, so every sum over
-// individuals runs in record order, as in a window-by-window computation.
+// by blocks of individuals whose coded genotypes stay in the core's cache:
+// a block walks every window of the run before the next block starts. Within
+// a block, the values of a group of rows and a chunk of columns stay in
+// registers from window to window, so a window costs its steps and its sums,
+// not a load and a store of every value. A run takes two such walks: the
+// first adds every window's values into its column sums (and, with one
+// thread, into ALL), the second, the means known, into its cross sums (with
+// several terms, window by window from the block's values). Blocks are taken
+// in record order, and groups and the rows within them in order, so every
+// sum over individuals runs in record order, as in a window-by-window
+// computation.
 //
 // One thread: each run in turn. Several threads: the runs are shared out for
 // the matrices, then the individuals for ALL, each thread walking every
@@ -39,7 +42,7 @@ namespace {
 constexpr int32_t RESTART_INTERVAL = 64;
 constexpr int32_t LANES = 8;               // doubles per vector
 constexpr int32_t CHUNK = 2 * LANES;       // columns a walk keeps in registers; COL_BLOCK is a multiple
-constexpr int64_t BLOCK_BYTES = 64 * 1024;  // values of one block of individuals
+constexpr int64_t BLOCK_BYTES = 64 * 1024;  // values of one block of individuals (several terms)
 
 static_assert(COL_BLOCK % CHUNK == 0, "the batch's columns are whole chunks");
 
@@ -120,10 +123,11 @@ void plan_run(const compute_plan& plan, const cycle_batch& batch, int32_t run, r
     }
 }
 
-// One thread's space: a block of values and the coded genotypes of the steps.
+// One thread's space: the coded genotypes of the run's steps for a block of
+// rows, a block of values (several terms), and the run's sums.
 struct walk_space {
-    aligned_doubles values;    // block rows x cols
-    std::vector<double> codes;  // steps x block rows
+    aligned_doubles values;     // block rows x cols (cross sums of several terms)
+    std::vector<double> codes;  // run steps x block rows
     aligned_doubles sums;       // RESTART_INTERVAL x cols, then the means
     aligned_doubles cross;      // RESTART_INTERVAL x cross_width
     int64_t block_rows = 0;
@@ -142,158 +146,212 @@ walk_space new_space(const compute_plan& plan, const cycle_batch& batch) {
     return s;
 }
 
-// The coded genotype (or covariate) of every step of window w for rows
-// i0 .. i0 + rows - 1.
-void code_steps(const compute_plan& plan, const run_steps& run, const window_steps& w, int64_t i0, int64_t rows,
-                double* codes) {
-    for (int32_t k = 0; k < w.count; ++k) {
-        const coding_step& st = run.steps[w.first + k];
-        double* out = codes + k * rows;
+// The coded genotype (or covariate) of every step of the run for rows i0 ..
+// i0 + rows - 1: codes[step * rows + r].
+void code_steps(const compute_plan& plan, const run_steps& run, int64_t i0, int64_t rows, double* codes) {
+    for (size_t k = 0; k < run.steps.size(); ++k) {
+        const coding_step& st = run.steps[k];
+        double* out = codes + static_cast<int64_t>(k) * rows;
         for (int64_t r = 0; r < rows; ++r) out[r] = marker_value(plan, st.marker, i0 + r, st.dominance);
     }
 }
 
-// Window w for `rows` rows of the block, CHUNK columns at a time: the steps,
-// then the values into the sinks. SQUARES: cross sums of one term (column
-// by column); with several terms the cross sums are formed afterwards.
-template <bool SUMS, bool ALL, bool SQUARES>
-inline __attribute__((always_inline)) void walk_window(const run_steps& run, const window_steps& w,
-                                                       const double* codes, int64_t rows, int32_t cols,
-                                                       int32_t used_cols, double* values, double* sums,
-                                                       double* all, const double* means, double* cross) {
+// Window w's values of NR rows and one chunk of columns, slid on from the
+// window before (or restarted at 0), in registers: the leaving steps taken
+// off, then the entering ones added, row by row as in a window-by-window walk.
+template <int NR>
+inline __attribute__((always_inline)) void slide(const run_steps& run, const window_steps& w, const double* codes,
+                                                 int64_t rows, int64_t at, lanes (&v)[NR][2]) {
+    if (w.restart)
+        for (int r = 0; r < NR; ++r) v[r][0] = v[r][1] = lanes{};
     const coding_step* steps = run.steps.data() + w.first;
-    for (int32_t c = 0; c < used_cols; c += CHUNK) {
-        const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;  // column c of an effect row
-        lanes s0{}, s1{}, q0{}, q1{}, m0{}, m1{}, e0, e1, a0, a1;
+    const double* x = codes + static_cast<int64_t>(w.first) * rows;
+    lanes e0, e1;
+    int32_t k = 0;
+    for (; k < w.subtract; ++k, x += rows) {
+        load(e0, steps[k].effects + at);
+        load(e1, steps[k].effects + at + LANES);
+#pragma GCC unroll 8
+        for (int r = 0; r < NR; ++r) {
+            v[r][0] = v[r][0] - x[r] * e0;
+            v[r][1] = v[r][1] - x[r] * e1;
+        }
+    }
+    for (; k < w.count; ++k, x += rows) {
+        load(e0, steps[k].effects + at);
+        load(e1, steps[k].effects + at + LANES);
+#pragma GCC unroll 8
+        for (int r = 0; r < NR; ++r) {
+            v[r][0] = v[r][0] + x[r] * e0;
+            v[r][1] = v[r][1] + x[r] * e1;
+        }
+    }
+}
+
+enum class walk_pass : uint8_t { sums, sums_and_all, squares, all };
+
+// Every window of the run for NR rows (codes from row r0 of the block) and
+// the chunk of columns at c, the rows' values kept in registers from window
+// to window: into the windows' column sums (rows in order), ALL (windows in
+// order) or, the means known, the sums of squares of one term.
+template <walk_pass PASS, int NR>
+inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const double* codes, int64_t rows,
+                                                     int32_t c, int32_t cols, double* all, walk_space& s) {
+    constexpr bool SUMS = PASS == walk_pass::sums || PASS == walk_pass::sums_and_all;
+    constexpr bool ALL = PASS == walk_pass::sums_and_all || PASS == walk_pass::all;
+    const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;  // column c of an effect row
+    lanes v[NR][2] = {};
+    lanes a[NR][2] = {};
+    if constexpr (ALL)
+        for (int r = 0; r < NR; ++r) {
+            load(a[r][0], all + r * cols + c);
+            load(a[r][1], all + r * cols + c + LANES);
+        }
+    for (size_t k = 0; k < run.windows.size(); ++k) {
+        slide<NR>(run, run.windows[k], codes, rows, at, v);
         if constexpr (SUMS) {
-            load(s0, sums + c);
-            load(s1, sums + c + LANES);
+            double* sums = s.sums.data() + k * cols + c;
+            lanes s0, s1;
+            load(s0, sums);
+            load(s1, sums + LANES);
+            for (int r = 0; r < NR; ++r) {
+                s0 = s0 + v[r][0];
+                s1 = s1 + v[r][1];
+            }
+            store(sums, s0);
+            store(sums + LANES, s1);
         }
-        if constexpr (SQUARES) {
-            load(q0, cross + c);
-            load(q1, cross + c + LANES);
-            load(m0, means + c);
-            load(m1, means + c + LANES);
-        }
-        for (int64_t r = 0; r < rows; ++r) {
-            double* v = values + r * cols + c;
-            lanes v0{}, v1{};
-            if (!w.restart) {
-                load(v0, v);
-                load(v1, v + LANES);
+        if constexpr (ALL)
+            for (int r = 0; r < NR; ++r) {
+                a[r][0] = a[r][0] + v[r][0];
+                a[r][1] = a[r][1] + v[r][1];
             }
-            int32_t k = 0;
-            for (; k < w.subtract; ++k) {
-                const double x = codes[k * rows + r];
-                load(e0, steps[k].effects + at);
-                load(e1, steps[k].effects + at + LANES);
-                v0 = v0 - x * e0;
-                v1 = v1 - x * e1;
-            }
-            for (; k < w.count; ++k) {
-                const double x = codes[k * rows + r];
-                load(e0, steps[k].effects + at);
-                load(e1, steps[k].effects + at + LANES);
-                v0 = v0 + x * e0;
-                v1 = v1 + x * e1;
-            }
-            store(v, v0);
-            store(v + LANES, v1);
-            if constexpr (SUMS) {
-                s0 = s0 + v0;
-                s1 = s1 + v1;
-            }
-            if constexpr (ALL) {
-                double* a = all + r * cols + c;
-                load(a0, a);
-                load(a1, a + LANES);
-                store(a, a0 + v0);
-                store(a + LANES, a1 + v1);
-            }
-            if constexpr (SQUARES) {
-                const lanes d0 = v0 - m0;
-                const lanes d1 = v1 - m1;
+        if constexpr (PASS == walk_pass::squares) {
+            const double* means = s.sums.data() + k * cols + c;
+            double* cross = s.cross.data() + k * s.cross_width + c;
+            lanes m0, m1, q0, q1;
+            load(m0, means);
+            load(m1, means + LANES);
+            load(q0, cross);
+            load(q1, cross + LANES);
+            for (int r = 0; r < NR; ++r) {
+                const lanes d0 = v[r][0] - m0;
+                const lanes d1 = v[r][1] - m1;
                 q0 = q0 + d0 * d0;
                 q1 = q1 + d1 * d1;
             }
+            store(cross, q0);
+            store(cross + LANES, q1);
         }
-        if constexpr (SUMS) {
-            store(sums + c, s0);
-            store(sums + c + LANES, s1);
+    }
+    if constexpr (ALL)
+        for (int r = 0; r < NR; ++r) {
+            store(all + r * cols + c, a[r][0]);
+            store(all + r * cols + c + LANES, a[r][1]);
         }
-        if constexpr (SQUARES) {
-            store(cross + c, q0);
-            store(cross + c + LANES, q1);
+}
+
+// Rows handled together, their values kept in registers.
+constexpr int32_t GROUP_ROWS = 4;
+
+// The run for the block's rows, a chunk of columns and a group of rows at a
+// time (a last group of fewer rows by itself).
+template <walk_pass PASS>
+inline __attribute__((always_inline)) void walk_block(const run_steps& run, const double* codes, int64_t rows,
+                                                      int32_t cols, int32_t used, double* all, walk_space& s) {
+    for (int32_t c = 0; c < used; c += CHUNK) {
+        int64_t r0 = 0;
+        for (; r0 + GROUP_ROWS <= rows; r0 += GROUP_ROWS)
+            walk_rows<PASS, GROUP_ROWS>(run, codes + r0, rows, c, cols, all ? all + r0 * cols : nullptr, s);
+        double* rest = all ? all + r0 * cols : nullptr;
+        switch (rows - r0) {
+            case 3: walk_rows<PASS, 3>(run, codes + r0, rows, c, cols, rest, s); break;
+            case 2: walk_rows<PASS, 2>(run, codes + r0, rows, c, cols, rest, s); break;
+            case 1: walk_rows<PASS, 1>(run, codes + r0, rows, c, cols, rest, s); break;
+            default: break;
         }
     }
 }
 
-// Cross sums of several terms for the block's rows: per pair of terms
-// (r, c <= r) and cycle, sum of (value c - mean c) x (value r - mean r).
-inline __attribute__((always_inline)) void term_crosses(const double* values, int64_t rows, int32_t cols,
-                                                        int32_t slots, int32_t T, const double* means,
-                                                        double* cross) {
-    for (int64_t i = 0; i < rows; ++i) {
-        const double* v = values + i * cols;
-        double* out = cross;
-        for (int32_t r = 0; r < T; ++r)
-            for (int32_t c = 0; c <= r; ++c, out += slots)
-                for (int32_t s = 0; s < slots; ++s)
-                    out[s] += (v[s * T + c] - means[s * T + c]) * (v[s * T + r] - means[s * T + r]);
+// Window by window for the block's rows (several terms): each window's values
+// into the block, then its cross sums of every pair of terms, per pair (r, c
+// <= r) and cycle the sum of (value c - mean c) x (value r - mean r).
+inline __attribute__((always_inline)) void term_crosses_block(const run_steps& run, const double* codes,
+                                                              int64_t rows, int32_t cols, int32_t used,
+                                                              int32_t slots, int32_t T, walk_space& s) {
+    double* values = s.values.data();
+    for (size_t k = 0; k < run.windows.size(); ++k) {
+        const window_steps& w = run.windows[k];
+        for (int32_t c = 0; c < used; c += CHUNK) {
+            const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;
+            for (int64_t r = 0; r < rows; ++r) {
+                lanes v[1][2] = {};
+                if (!w.restart) {
+                    load(v[0][0], values + r * cols + c);
+                    load(v[0][1], values + r * cols + c + LANES);
+                }
+                slide<1>(run, w, codes + r, rows, at, v);
+                store(values + r * cols + c, v[0][0]);
+                store(values + r * cols + c + LANES, v[0][1]);
+            }
+        }
+        const double* means = s.sums.data() + k * cols;
+        double* cross = s.cross.data() + k * s.cross_width;
+        for (int64_t i = 0; i < rows; ++i) {
+            const double* v = values + i * cols;
+            double* out = cross;
+            for (int32_t r = 0; r < T; ++r)
+                for (int32_t c = 0; c <= r; ++c, out += slots)
+                    for (int32_t sl = 0; sl < slots; ++sl)
+                        out[sl] += (v[sl * T + c] - means[sl * T + c]) * (v[sl * T + r] - means[sl * T + r]);
+        }
     }
 }
 
-enum class walk_pass : uint8_t { sums, sums_and_all, crosses, all };
+enum class run_pass : uint8_t { sums, sums_and_all, crosses, all };
 
 // Every window of the run for individuals i0 .. i1 - 1, block by block.
-template <walk_pass PASS>
+template <run_pass PASS>
 inline __attribute__((always_inline)) void walk_run_body(const compute_plan& plan, const cycle_batch& batch,
                                                          const run_steps& run, int64_t i0, int64_t i1,
                                                          walk_space& s, double* all) {
     const int32_t cols = batch.cols;
     const int32_t used = (batch.count * plan.T + CHUNK - 1) / CHUNK * CHUNK;
-    constexpr bool SUMS = PASS == walk_pass::sums || PASS == walk_pass::sums_and_all;
-    constexpr bool ALL = PASS == walk_pass::sums_and_all || PASS == walk_pass::all;
-    constexpr bool CROSSES = PASS == walk_pass::crosses;
-    const bool squares = CROSSES && plan.T == 1;
-    if (s.codes.size() < static_cast<size_t>(run.widest) * s.block_rows)
-        s.codes.resize(static_cast<size_t>(run.widest) * s.block_rows);
+    if (s.codes.size() < run.steps.size() * s.block_rows) s.codes.resize(run.steps.size() * s.block_rows);
     for (int64_t b0 = i0; b0 < i1; b0 += s.block_rows) {
         const int64_t rows = std::min(s.block_rows, i1 - b0);
+        code_steps(plan, run, b0, rows, s.codes.data());
+        const double* codes = s.codes.data();
         double* block_all = all != nullptr ? all + b0 * cols : nullptr;
-        for (size_t k = 0; k < run.windows.size(); ++k) {
-            const window_steps& w = run.windows[k];
-            code_steps(plan, run, w, b0, rows, s.codes.data());
-            double* sums = s.sums.data() + k * cols;
-            double* cross = s.cross.data() + k * s.cross_width;
-            if (squares)
-                walk_window<false, false, true>(run, w, s.codes.data(), rows, cols, used, s.values.data(), nullptr,
-                                                nullptr, sums, cross);
-            else
-                walk_window<SUMS, ALL, false>(run, w, s.codes.data(), rows, cols, used, s.values.data(), sums,
-                                              block_all, nullptr, nullptr);
-            if (CROSSES && !squares)
-                term_crosses(s.values.data(), rows, cols, batch.count, plan.T, sums, cross);
-        }
+        if constexpr (PASS == run_pass::sums)
+            walk_block<walk_pass::sums>(run, codes, rows, cols, used, nullptr, s);
+        else if constexpr (PASS == run_pass::sums_and_all)
+            walk_block<walk_pass::sums_and_all>(run, codes, rows, cols, used, block_all, s);
+        else if constexpr (PASS == run_pass::all)
+            walk_block<walk_pass::all>(run, codes, rows, cols, used, block_all, s);
+        else if (plan.T == 1)
+            walk_block<walk_pass::squares>(run, codes, rows, cols, used, nullptr, s);
+        else
+            term_crosses_block(run, codes, rows, cols, used, batch.count, plan.T, s);
     }
 }
 
 using run_fn = void (*)(const compute_plan&, const cycle_batch&, const run_steps&, int64_t, int64_t, walk_space&,
                         double*);
 
-template <walk_pass PASS>
+template <run_pass PASS>
 void walk_run_generic(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, int64_t i0,
                       int64_t i1, walk_space& s, double* all) {
     walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
 }
-template <walk_pass PASS>
+template <run_pass PASS>
 __attribute__((target("avx512f"))) void walk_run_avx512(const compute_plan& plan, const cycle_batch& batch,
                                                         const run_steps& run, int64_t i0, int64_t i1,
                                                         walk_space& s, double* all) {
     walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
 }
 
-template <walk_pass PASS>
+template <run_pass PASS>
 run_fn choose_walk() {
     static const bool wide = __builtin_cpu_supports("avx512f");
     return wide ? walk_run_avx512<PASS> : walk_run_generic<PASS>;
@@ -330,12 +388,12 @@ void run_windows(const compute_plan& plan, cycle_batch& batch, const run_steps& 
     std::fill(s.sums.begin(), s.sums.begin() + windows * batch.cols, 0.0);
     std::fill(s.cross.begin(), s.cross.begin() + windows * s.cross_width, 0.0);
     if (all != nullptr)
-        choose_walk<walk_pass::sums_and_all>()(plan, batch, run, 0, plan.N, s, all);
+        choose_walk<run_pass::sums_and_all>()(plan, batch, run, 0, plan.N, s, all);
     else
-        choose_walk<walk_pass::sums>()(plan, batch, run, 0, plan.N, s, nullptr);
+        choose_walk<run_pass::sums>()(plan, batch, run, 0, plan.N, s, nullptr);
     const double n = static_cast<double>(plan.N);
     for (size_t k = 0; k < windows * batch.cols; ++k) s.sums[k] /= n;
-    choose_walk<walk_pass::crosses>()(plan, batch, run, 0, plan.N, s, nullptr);
+    choose_walk<run_pass::crosses>()(plan, batch, run, 0, plan.N, s, nullptr);
     run_matrices(plan, batch, run, s, batch.matrices.data());
 }
 
@@ -367,7 +425,7 @@ void window_values(const compute_plan& plan, cycle_batch& batch) {
         run_parallel(threads, [&](int32_t k) {
             walk_space s = new_space(plan, batch);
             run_steps steps;
-            const run_fn walk = choose_walk<walk_pass::all>();
+            const run_fn walk = choose_walk<run_pass::all>();
             for (int32_t run = 0; run < runs; ++run) {
                 plan_run(plan, batch, run, steps);
                 walk(plan, batch, steps, plan.N * k / threads, plan.N * (k + 1) / threads, s, all);
