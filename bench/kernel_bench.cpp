@@ -2,7 +2,7 @@
 // per-cycle loop (literal_kernel.h) on the reference workloads, in memory, on
 // the same data, in one run so that the ratios are comparable.
 //
-//   kernel_bench [W1] [W1d] [W2] [W3] [cycles=K] [literal=0] [repeat=R] [only=LABEL]
+//   kernel_bench [W1] [W1d] [W2] [W3] [cycles=K] [literal=0] [repeat=R] [only=LABEL] [widest=0|1|2]
 //
 // Without workloads: W1, W1d and W2. For each workload it runs the literal
 // loop (one thread), then the program's computation with one thread and the
@@ -15,7 +15,9 @@
 // layout needs about 12 GB). repeat=R runs R rounds (the literal loop, then
 // every variant) and keeps each one's fastest round (a busy machine only ever
 // slows a run down, and a slow spell falls on all alike); only=LABEL runs the
-// variants whose label contains LABEL ("plain", "fused", "1 thread", ...).
+// variants whose label contains LABEL ("plain", "fused", "1 thread", ...);
+// widest=1 or 0 runs the AVX2 or the generic kernels, as on a machine
+// without AVX-512 (or without AVX2).
 #include <time.h>
 
 #include <algorithm>
@@ -110,10 +112,11 @@ struct timing {
 };
 
 // The program's computation over every cycle, in batches.
-timing run_program(const workload& w, program_run& r, int32_t threads, bool fused) {
+timing run_program(const workload& w, program_run& r, int32_t threads, bool fused, int32_t widest) {
     r.model.threads = threads;
     if (tavo::build_plan(r.ctx, r.model, r.plan) != tavo::plan_status::ready) std::exit(1);
     r.plan.fused = fused;
+    r.plan.widest = widest;
     tavo::cycle_batch batch;
     if (!tavo::make_batch(r.plan, tavo::batch_capacity(r.plan), batch)) std::exit(1);
     timing t;
@@ -189,6 +192,7 @@ struct bench_options {
     bool literal = true;
     int32_t repeat = 1;
     std::string only;
+    int32_t widest = 2;
 };
 
 timing fastest(const timing& a, const timing& b) {
@@ -259,7 +263,7 @@ bool run_workload(const std::string& name, const bench_options& opt) {
         }
         for (variant& v : variants) {
             reset_sums(r.model);
-            const timing once = run_program(w, r, v.threads, v.fused);
+            const timing once = run_program(w, r, v.threads, v.fused, opt.widest);
             v.best = round == 0 ? once : fastest(v.best, once);
             if (round == 0 && literal) v.check = compare_runs(s, r.model, d.N);
         }
@@ -291,6 +295,8 @@ int main(int argc, char** argv) {
             opt.repeat = std::max(1, std::atoi(argv[k] + 7));
         else if (std::strncmp(argv[k], "only=", 5) == 0)
             opt.only = argv[k] + 5;
+        else if (std::strncmp(argv[k], "widest=", 7) == 0)
+            opt.widest = std::atoi(argv[k] + 7);
         else
             names.push_back(argv[k]);
     }

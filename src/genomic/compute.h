@@ -69,6 +69,9 @@ struct compute_plan {
     int64_t effect_len = 0;                    // values read per effect vector (U, or M regression)
     int32_t threads = 1;                       // threads of the computation
     bool fused = false;                        // fused multiply-add kernels (within rounding)
+    // The widest instructions the kernels may use: 2 AVX-512, 1 AVX2, 0 none
+    // (the machine permitting). The tests lower it to run every kernel here.
+    int32_t widest = 2;
 };
 
 // Allocator of cache-line aligned storage: the kernels' wide loads of the

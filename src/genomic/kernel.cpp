@@ -345,14 +345,14 @@ struct kernel_choice {
 
 kernel_choice choose_kernel(const compute_plan& plan) {
     const bool fused = plan.fused;
-    if (has_avx512()) {
+    if (has_avx512() && plan.widest >= 2) {
         // The fused products of one coding beat the table; everything else
         // with genotype codes takes the table.
         const bool table = plan.kind != model_kind::regression && !(fused && plan.kind == model_kind::additive);
         return {fused ? micro_avx512_fused : micro_avx512, 12, table};
     }
-    if (has_avx2() && fused && __builtin_cpu_supports("fma")) return {micro_avx2_fused, 3};
-    if (has_avx2()) return {micro_avx2, 3};
+    if (has_avx2() && plan.widest >= 1 && fused && __builtin_cpu_supports("fma")) return {micro_avx2_fused, 3};
+    if (has_avx2() && plan.widest >= 1) return {micro_avx2, 3};
     return {micro_generic, 2};
 }
 

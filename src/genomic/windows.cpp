@@ -352,9 +352,9 @@ __attribute__((target("avx512f"))) void walk_run_avx512(const compute_plan& plan
 }
 
 template <run_pass PASS>
-run_fn choose_walk() {
+run_fn choose_walk(const compute_plan& plan) {
     static const bool wide = __builtin_cpu_supports("avx512f");
-    return wide ? walk_run_avx512<PASS> : walk_run_generic<PASS>;
+    return wide && plan.widest >= 2 ? walk_run_avx512<PASS> : walk_run_generic<PASS>;
 }
 
 // Matrices of the run's windows from their cross sums: covariances on and
@@ -388,12 +388,12 @@ void run_windows(const compute_plan& plan, cycle_batch& batch, const run_steps& 
     std::fill(s.sums.begin(), s.sums.begin() + windows * batch.cols, 0.0);
     std::fill(s.cross.begin(), s.cross.begin() + windows * s.cross_width, 0.0);
     if (all != nullptr)
-        choose_walk<run_pass::sums_and_all>()(plan, batch, run, 0, plan.N, s, all);
+        choose_walk<run_pass::sums_and_all>(plan)(plan, batch, run, 0, plan.N, s, all);
     else
-        choose_walk<run_pass::sums>()(plan, batch, run, 0, plan.N, s, nullptr);
+        choose_walk<run_pass::sums>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
     const double n = static_cast<double>(plan.N);
     for (size_t k = 0; k < windows * batch.cols; ++k) s.sums[k] /= n;
-    choose_walk<run_pass::crosses>()(plan, batch, run, 0, plan.N, s, nullptr);
+    choose_walk<run_pass::crosses>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
     run_matrices(plan, batch, run, s, batch.matrices.data());
 }
 
@@ -425,7 +425,7 @@ void window_values(const compute_plan& plan, cycle_batch& batch) {
         run_parallel(threads, [&](int32_t k) {
             walk_space s = new_space(plan, batch);
             run_steps steps;
-            const run_fn walk = choose_walk<run_pass::all>();
+            const run_fn walk = choose_walk<run_pass::all>(plan);
             for (int32_t run = 0; run < runs; ++run) {
                 plan_run(plan, batch, run, steps);
                 walk(plan, batch, steps, plan.N * k / threads, plan.N * (k + 1) / threads, s, all);

@@ -140,12 +140,13 @@ struct fixture {
     }
 
     // The batched computation; cycles 0 .. last - 1.
-    void run(int32_t capacity, int32_t threads, bool fused, int32_t last = -1) {
+    void run(int32_t capacity, int32_t threads, bool fused, int32_t last = -1, int32_t widest = 2) {
         if (last < 0) last = cf.C;
         model.threads = threads;
         compute_plan plan;
         ASSERT_EQ(build_plan(ctx, model, plan), plan_status::ready);
         plan.fused = fused && fused_kernels_available();
+        plan.widest = widest;
         cycle_batch batch;
         ASSERT_TRUE(make_batch(plan, capacity, batch));
         for (int32_t c = 0; c < last; ++c) {
@@ -337,6 +338,29 @@ TEST(BatchedComputation, SeveralChunksOfIndividualsWithAPartialLastOne) {
         cf.C = 3;
         check_every_path(cf);
     }
+}
+
+TEST(BatchedComputation, NarrowerKernelsGiveTheSameResults) {
+    // The AVX2 and the generic kernels (chosen on machines without AVX-512)
+    // run here too: partial panels of their own row counts, groups, windows.
+    for (int32_t widest : {0, 1})
+        for (grouping how : {grouping::none, grouping::by, grouping::windows_by})
+            for (int64_t N : {29, 130}) {
+                config cf;
+                cf.kind = how == grouping::none ? model_kind::additive : model_kind::additive_dominance;
+                cf.how = how;
+                cf.width = 5;
+                cf.N = N;
+                fixture probe(cf);
+                const reference ref = compute_reference(probe, cf.C);
+                for (int32_t threads : {1, 2})
+                    for (bool fused : {false, true}) {
+                        fixture f(cf);
+                        f.run(3, threads, fused, -1, widest);
+                        expect_matches(f, ref, describe(cf, 3, threads, fused) + " widest " + std::to_string(widest));
+                        if (::testing::Test::HasFatalFailure()) return;
+                    }
+            }
 }
 
 TEST(BatchedComputation, ByLevelsWithOneMarkerLevelsAndMarkersWithoutALevel) {
