@@ -101,7 +101,7 @@ struct cycle_batch {
     int32_t capacity = 0;      // cycles the batch holds
     int32_t count = 0;         // cycles loaded
     int32_t cols = 0;          // columns of a value row: cycle-major, then term; padded
-    int64_t rows = 0;          // individuals, padded to whole row blocks
+    int64_t rows = 0;          // individuals, padded to whole kernel rows (12)
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
