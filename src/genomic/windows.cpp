@@ -22,15 +22,19 @@
 // sum over individuals runs in record order, as in a window-by-window
 // computation.
 //
-// One thread: each run in turn. Several threads: the runs are shared out for
-// the matrices, then the individuals for ALL, each thread walking every
-// window for its own individuals, so that ALL is the sum of the windows in
-// window order for every individual.
+// One thread: each run in turn. Two or three threads: one thread sums the
+// runs in order (and ALL with them) and hands each run's means on to the
+// others, which form the run's matrices. More threads: the runs are shared
+// out for the matrices, then the individuals for ALL, each thread walking
+// every window for its own individuals. Either way ALL is the sum of the
+// windows in window order for every individual.
 #pragma GCC optimize("fp-contract=off")
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
+#include <mutex>
 #include <vector>
 
 #include "genomic/kernel.h"
@@ -382,19 +386,87 @@ void run_matrices(const compute_plan& plan, const cycle_batch& batch, const run_
     }
 }
 
-// The matrices of one run's windows; with all given, their values into ALL.
-void run_windows(const compute_plan& plan, cycle_batch& batch, const run_steps& run, walk_space& s, double* all) {
+// The means of one run's windows into s.sums; with all given, their values
+// into ALL.
+void sum_run(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, walk_space& s, double* all) {
     const size_t windows = run.windows.size();
     std::fill(s.sums.begin(), s.sums.begin() + windows * batch.cols, 0.0);
-    std::fill(s.cross.begin(), s.cross.begin() + windows * s.cross_width, 0.0);
     if (all != nullptr)
         choose_walk<run_pass::sums_and_all>(plan)(plan, batch, run, 0, plan.N, s, all);
     else
         choose_walk<run_pass::sums>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
     const double n = static_cast<double>(plan.N);
     for (size_t k = 0; k < windows * batch.cols; ++k) s.sums[k] /= n;
+}
+
+// The matrices of one run's windows, the means in s.sums.
+void cross_run(const compute_plan& plan, cycle_batch& batch, const run_steps& run, walk_space& s) {
+    std::fill(s.cross.begin(), s.cross.begin() + run.windows.size() * s.cross_width, 0.0);
     choose_walk<run_pass::crosses>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
     run_matrices(plan, batch, run, s, batch.matrices.data());
+}
+
+// Two or three threads: one thread sums the runs in order and adds their
+// values into ALL, handing each run's means on; the others form the runs'
+// matrices from them. Every sum runs as with one thread, and the summing
+// thread never walks the windows a second time.
+struct hand_on {
+    std::mutex lock;
+    std::condition_variable changed;
+    int32_t summed = 0;            // runs whose means are handed on
+    int32_t taken = 0;             // runs taken for their matrices
+    std::vector<char> slot_free;   // per slot of the ring
+    aligned_doubles means;         // ring of RESTART_INTERVAL x cols means per slot
+};
+
+void sum_in_order(const compute_plan& plan, cycle_batch& batch, int32_t runs, double* all, hand_on& h) {
+    walk_space s = new_space(plan, batch);
+    run_steps steps;
+    const size_t slot_size = static_cast<size_t>(RESTART_INTERVAL) * batch.cols;
+    const int32_t slots = static_cast<int32_t>(h.slot_free.size());
+    for (int32_t run = 0; run < runs; ++run) {
+        plan_run(plan, batch, run, steps);
+        sum_run(plan, batch, steps, s, all);
+        std::unique_lock<std::mutex> guard(h.lock);
+        h.changed.wait(guard, [&] { return h.slot_free[run % slots] != 0; });
+        h.slot_free[run % slots] = 0;
+        std::copy_n(s.sums.begin(), slot_size, h.means.begin() + (run % slots) * slot_size);
+        h.summed = run + 1;
+        h.changed.notify_all();
+    }
+}
+
+void cross_handed_on(const compute_plan& plan, cycle_batch& batch, int32_t runs, hand_on& h) {
+    walk_space s = new_space(plan, batch);
+    run_steps steps;
+    const size_t slot_size = static_cast<size_t>(RESTART_INTERVAL) * batch.cols;
+    const int32_t slots = static_cast<int32_t>(h.slot_free.size());
+    for (;;) {
+        int32_t run = 0;
+        {
+            std::unique_lock<std::mutex> guard(h.lock);
+            h.changed.wait(guard, [&] { return h.taken < h.summed || h.taken == runs; });
+            if (h.taken == runs) return;
+            run = h.taken++;
+            std::copy_n(h.means.begin() + (run % slots) * slot_size, slot_size, s.sums.begin());
+            h.slot_free[run % slots] = 1;
+            h.changed.notify_all();
+        }
+        plan_run(plan, batch, run, steps);
+        cross_run(plan, batch, steps, s);
+    }
+}
+
+void hand_on_runs(const compute_plan& plan, cycle_batch& batch, int32_t runs, int32_t threads, double* all) {
+    hand_on h;
+    h.slot_free.assign(static_cast<size_t>(2 * threads), 1);
+    h.means.assign(h.slot_free.size() * RESTART_INTERVAL * batch.cols, 0.0);
+    run_parallel(threads, [&](int32_t k) {
+        if (k == 0)
+            sum_in_order(plan, batch, runs, all, h);
+        else
+            cross_handed_on(plan, batch, runs, h);
+    });
 }
 
 }  // namespace
@@ -410,16 +482,22 @@ void window_values(const compute_plan& plan, cycle_batch& batch) {
         run_steps steps;
         for (int32_t run = 0; run < runs; ++run) {
             plan_run(plan, batch, run, steps);
-            run_windows(plan, batch, steps, s, all);
+            sum_run(plan, batch, steps, s, all);
+            cross_run(plan, batch, steps, s);
         }
+    } else if (threads <= 3) {
+        hand_on_runs(plan, batch, runs, threads, all);
     } else {
+        // Many threads: the runs are shared out for the matrices, then the
+        // individuals for ALL, each thread walking every window for its own.
         std::atomic<int32_t> next{0};
         run_parallel(threads, [&](int32_t) {
             walk_space s = new_space(plan, batch);
             run_steps steps;
             for (int32_t run = next++; run < runs; run = next++) {
                 plan_run(plan, batch, run, steps);
-                run_windows(plan, batch, steps, s, nullptr);
+                sum_run(plan, batch, steps, s, nullptr);
+                cross_run(plan, batch, steps, s);
             }
         });
         run_parallel(threads, [&](int32_t k) {
