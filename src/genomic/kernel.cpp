@@ -223,7 +223,8 @@ effect_rows gather_effects(const compute_plan& plan, const cycle_batch& batch, i
 // adds the row's entry, found through the packed byte offset of its code. An
 // add with a load replaces a multiply and an add: the same bits, fewer
 // operations. With dominance the plain path keeps two entries per marker
-// (additive, then dominance, added in that order); the fused path combines
+// (additive, then dominance, added in that order, both reached through the
+// additive entry's offset); the fused path combines
 // them into one, x.a + d.delta, within the program's rounding tolerance.
 
 constexpr int32_t TABLE_ENTRIES = 64;                   // entries per table: 32 KiB, held in L1
@@ -231,9 +232,13 @@ constexpr int32_t ENTRY_BYTES = 4 * COL_BLOCK * 8;      // four codes x one colu
 constexpr int32_t CODE_BYTES = COL_BLOCK * 8;
 constexpr int32_t TABLE_ROWS = 12;                      // rows per table kernel call
 
-__attribute__((target("avx512f"))) void micro_table(int64_t entries, const uint32_t* offsets, const double* tab,
+// PER entries per marker, found through one offset: the first entry's row
+// for the code, the second's ENTRY_BYTES further on.
+template <int PER>
+__attribute__((target("avx512f"))) void micro_table(int64_t markers, const uint32_t* offsets, const double* tab,
                                                     double* c, int64_t ldc) {
     constexpr int MR = TABLE_ROWS;
+    constexpr int NEXT = ENTRY_BYTES / sizeof(double);
     __m512d acc[MR][2];
 #pragma GCC unroll 16
     for (int r = 0; r < MR; ++r) {
@@ -241,12 +246,16 @@ __attribute__((target("avx512f"))) void micro_table(int64_t entries, const uint3
         acc[r][1] = _mm512_loadu_pd(c + r * ldc + 8);
     }
     const char* base = reinterpret_cast<const char*>(tab);
-    for (int64_t e = 0; e < entries; ++e) {
+    for (int64_t m = 0; m < markers; ++m) {
 #pragma GCC unroll 16
         for (int r = 0; r < MR; ++r) {
-            const double* row = reinterpret_cast<const double*>(base + offsets[e * MR + r]);
+            const double* row = reinterpret_cast<const double*>(base + offsets[m * MR + r]);
             acc[r][0] = _mm512_add_pd(acc[r][0], _mm512_load_pd(row));
             acc[r][1] = _mm512_add_pd(acc[r][1], _mm512_load_pd(row + 8));
+            if constexpr (PER == 2) {
+                acc[r][0] = _mm512_add_pd(acc[r][0], _mm512_load_pd(row + NEXT));
+                acc[r][1] = _mm512_add_pd(acc[r][1], _mm512_load_pd(row + NEXT + 8));
+            }
         }
     }
 #pragma GCC unroll 16
@@ -303,35 +312,33 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
 }
 
 // Byte offsets into the table for rows i0 .. i0 + nrows of the markers
-// order[p0 .. p1), as panels of TABLE_ROWS rows: panel[(r / 12) * E * 12 +
-// e * 12 + r % 12]. Rows past the individuals read code 0.
+// order[p0 .. p1) (of each marker's first entry), as panels of TABLE_ROWS
+// rows: panel[(r / 12) * markers * 12 + marker * 12 + r % 12]. Rows past the
+// individuals read code 0.
 __attribute__((target("avx512f"))) void pack_offsets(const compute_plan& plan, const code_rows& src, int64_t p0,
                                                      int64_t p1, int64_t i0, int64_t nrows, uint32_t* panel) {
     const int32_t per = table_entries_per_marker(plan);
-    const int64_t entries = (p1 - p0) * per;
+    const int64_t markers = p1 - p0;
     const __m512i three = _mm512_set1_epi32(3);
     for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS) {
-        uint32_t* out = panel + (r0 / TABLE_ROWS) * entries * TABLE_ROWS;
+        uint32_t* out = panel + (r0 / TABLE_ROWS) * markers * TABLE_ROWS;
         const int64_t first = i0 + r0;
         const bool whole = first + 16 <= plan.N;
         for (int64_t p = p0; p < p1; ++p) {
             const uint8_t* codes = codes_at(src, p, first);
-            for (int32_t j = 0; j < per; ++j) {
-                const int64_t e = (p - p0) * per + j;
-                uint32_t* dst = out + e * TABLE_ROWS;
-                const uint32_t base = static_cast<uint32_t>(e * ENTRY_BYTES);
-                if (whole) {
-                    // (the masked forms keep GCC from warning about undefined lanes)
-                    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes));
-                    const __m512i c = _mm512_and_si512(_mm512_maskz_cvtepu8_epi32(0xFFFF, bytes), three);
-                    const __m512i off = _mm512_add_epi32(_mm512_maskz_slli_epi32(0xFFFF, c, 7),
-                                                         _mm512_set1_epi32(static_cast<int>(base)));
-                    _mm512_mask_storeu_epi32(dst, 0x0FFF, off);
-                    continue;
-                }
-                for (int32_t r = 0; r < TABLE_ROWS; ++r)
-                    dst[r] = base + (first + r < plan.N ? (codes[r] & 3u) : 0u) * CODE_BYTES;
+            uint32_t* dst = out + (p - p0) * TABLE_ROWS;
+            const uint32_t base = static_cast<uint32_t>((p - p0) * per * ENTRY_BYTES);
+            if (whole) {
+                // (the masked forms keep GCC from warning about undefined lanes)
+                const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(codes));
+                const __m512i c = _mm512_and_si512(_mm512_maskz_cvtepu8_epi32(0xFFFF, bytes), three);
+                const __m512i off = _mm512_add_epi32(_mm512_maskz_slli_epi32(0xFFFF, c, 7),
+                                                     _mm512_set1_epi32(static_cast<int>(base)));
+                _mm512_mask_storeu_epi32(dst, 0x0FFF, off);
+                continue;
             }
+            for (int32_t r = 0; r < TABLE_ROWS; ++r)
+                dst[r] = base + (first + r < plan.N ? (codes[r] & 3u) : 0u) * CODE_BYTES;
         }
     }
 }
@@ -552,13 +559,14 @@ void table_chunk(const compute_plan& plan, const cycle_batch& batch, int32_t g, 
     };
     auto rows = [&](const code_rows& src, const effect_rows&, int64_t p0, int64_t p1, int64_t i0, int64_t nrows,
                     double* out) {
-        const int64_t entries = (p1 - p0) * per;
+        const int64_t markers = p1 - p0;
         pack_offsets(plan, src, p0, p1, i0, nrows, space.offsets.data());
+        const auto kernel = per == 2 ? micro_table<2> : micro_table<1>;
         for (int32_t j = 0; j < used_cols; j += COL_BLOCK) {
             const double* tab = space.tables.data() + (j / COL_BLOCK) * TABLE_DOUBLES;
             for (int64_t r0 = 0; r0 < nrows; r0 += TABLE_ROWS)
-                micro_table(entries, space.offsets.data() + (r0 / TABLE_ROWS) * entries * TABLE_ROWS, tab,
-                            out + r0 * batch.cols + j, batch.cols);
+                kernel(markers, space.offsets.data() + (r0 / TABLE_ROWS) * markers * TABLE_ROWS, tab,
+                       out + r0 * batch.cols + j, batch.cols);
         }
     };
     walk_markers(plan, batch, g, chunk, TABLE_ENTRIES / per, used_cols, c, space, prepare, rows);
