@@ -86,7 +86,6 @@ struct run_steps {
     int32_t g1 = 0;
     std::vector<window_steps> windows;
     std::vector<coding_step> steps;
-    int32_t widest = 0;  // most steps of one window
     int64_t block = 0;   // doubles per column block of the packed effects
 };
 
@@ -106,7 +105,6 @@ void plan_run(const compute_plan& plan, const cycle_batch& batch, int32_t run, r
     out.g1 = std::min(plan.G, out.g0 + RESTART_INTERVAL);
     out.windows.clear();
     out.steps.clear();
-    out.widest = 0;
     out.block = batch.codings * COL_BLOCK;
     for (int32_t g = out.g0; g < out.g1; ++g) {
         window_steps w;
@@ -122,7 +120,6 @@ void plan_run(const compute_plan& plan, const cycle_batch& batch, int32_t run, r
             add_steps(plan, batch, a.hi + 1, b.hi + 1, out);
         }
         w.count = static_cast<int32_t>(out.steps.size()) - w.first;
-        out.widest = std::max(out.widest, w.count);
         out.windows.push_back(w);
     }
 }
