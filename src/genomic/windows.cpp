@@ -157,6 +157,9 @@ void code_steps(const compute_plan& plan, const run_steps& run, int64_t i0, int6
     }
 }
 
+// Where column c of a step's effect row lies, from the row's start.
+inline int64_t effect_column(const run_steps& run, int32_t c) { return (c / COL_BLOCK) * run.block + c % COL_BLOCK; }
+
 // Window w's values of NR rows and one chunk of columns, slid on from the
 // window before (or restarted at 0), in registers: the leaving steps taken
 // off, then the entering ones added, row by row as in a window-by-window walk.
@@ -200,7 +203,7 @@ inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const
                                                      int32_t c, int32_t cols, double* all, walk_space& s) {
     constexpr bool SUMS = PASS == walk_pass::sums || PASS == walk_pass::sums_and_all;
     constexpr bool ALL = PASS == walk_pass::sums_and_all || PASS == walk_pass::all;
-    const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;  // column c of an effect row
+    const int64_t at = effect_column(run, c);
     lanes v[NR][2] = {};
     lanes a[NR][2] = {};
     if constexpr (ALL)
@@ -284,7 +287,7 @@ inline __attribute__((always_inline)) void term_crosses_block(const run_steps& r
     for (size_t k = 0; k < run.windows.size(); ++k) {
         const window_steps& w = run.windows[k];
         for (int32_t c = 0; c < used; c += CHUNK) {
-            const int64_t at = (c / COL_BLOCK) * run.block + c % COL_BLOCK;
+            const int64_t at = effect_column(run, c);
             for (int64_t r = 0; r < rows; ++r) {
                 lanes v[1][2] = {};
                 if (!w.restart) {
