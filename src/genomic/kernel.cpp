@@ -656,6 +656,8 @@ void group_values(const compute_plan& plan, const cycle_batch& batch, double* va
     const int64_t panels = batch.rows / TABLE_ROWS;
     if (panels == 0) return;
     const int32_t threads = static_cast<int32_t>(std::min<int64_t>(std::max(plan.threads, 1), panels));
+    // Chunks of equal size in whole kernel rows: at most ROW_CHUNK rows, as
+    // many as the threads or a multiple of that.
     int64_t chunks = std::max<int64_t>(threads, (batch.rows + ROW_CHUNK - 1) / ROW_CHUNK);
     chunks = (chunks + threads - 1) / threads * threads;
     const int64_t chunk_rows = (panels + chunks - 1) / chunks * TABLE_ROWS;
