@@ -16,11 +16,11 @@
 #include <string>
 #include <string_view>
 
-#include "data/loader.h"
+#include "loader/loader.h"
 #include "jobfile/dataset.h"
 #include "jobfile/jobfile.h"
-#include "jobfile/keywords.h"
-#include "jobfile/setup.h"
+#include "text/keywords.h"
+#include "setup/setup.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include <sstream>
 #include <string>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 #include "genomic/retrieve.h"
 
 namespace {

@@ -3,8 +3,8 @@
 #include "driver/locate.h"
 
 #include "driver/run.h"
-#include "jobfile/keywords.h"
-#include "jobfile/setup.h"
+#include "text/keywords.h"
+#include "setup/setup.h"
 
 namespace tavo {
 

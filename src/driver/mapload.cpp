@@ -4,10 +4,10 @@
 // reported.
 #include <vector>
 
-#include "data/loader.h"
+#include "loader/loader.h"
 #include "driver/locate.h"
 #include "driver/run.h"
-#include "jobfile/keywords.h"
+#include "text/keywords.h"
 
 namespace tavo {
 

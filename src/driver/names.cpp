@@ -1,6 +1,6 @@
 // Names of the run's files, all derived from the job name.
 #include "driver/run.h"
-#include "jobfile/keywords.h"
+#include "text/keywords.h"
 
 namespace tavo {
 

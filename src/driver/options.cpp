@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "driver/run.h"
-#include "jobfile/keywords.h"
+#include "text/keywords.h"
 
 namespace tavo {
 

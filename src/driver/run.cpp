@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "driver/model.h"
+#include "genomic/model.h"
 #include "genomic/cycles.h"
 
 namespace tavo {

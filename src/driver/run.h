@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {

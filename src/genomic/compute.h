@@ -22,7 +22,7 @@
 #include <new>
 #include <vector>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 
 namespace tavo {
 

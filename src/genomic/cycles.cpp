@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model.h"
+#include "genomic/model.h"
 #include "genomic/compute.h"
 #include "genomic/retrieve.h"
 

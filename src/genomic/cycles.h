@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 #include "genomic/output.h"
 #include "jobfile/dataset.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {

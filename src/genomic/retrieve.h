@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/terms.h"
+#include "genomic/terms.h"
 
 namespace tavo {
 

@@ -6,7 +6,7 @@
 #include <new>
 #include <string>
 
-#include "jobfile/keywords.h"
+#include "text/keywords.h"
 
 namespace tavo {
 

@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "data/charbuff.h"
-#include "data/datacol.h"
-#include "data/keyindex.h"
+#include "text/charbuff.h"
+#include "sheets/datacol.h"
+#include "text/keyindex.h"
 
 namespace tavo {
 

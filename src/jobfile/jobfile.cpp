@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "jobfile/keywords.h"
+#include "text/keywords.h"
 
 namespace tavo {
 

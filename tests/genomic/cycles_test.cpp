@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/model.h"
+#include "genomic/model.h"
 #include "genomic/cycles.h"
 #include "support/testutil.h"
 

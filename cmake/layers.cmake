@@ -1,0 +1,46 @@
+# The layers of tavogen, bottom to top. A source file may include headers of
+# its own folder and of the folders below it, never of a folder above it, so
+# the dependencies of the libraries only point down. tavosum (src/summary)
+# stands apart: it includes nothing of tavogen, and tavogen nothing of it.
+#
+# Included by the top-level CMakeLists.txt (the configure step fails on an
+# upward include) and run as a test: cmake -DSRC=<src dir> -P layers.cmake
+cmake_minimum_required(VERSION 3.20)
+set(TAVOGEN_LAYERS text sheets jobfile setup loader genomic driver)
+
+function(tavo_check_layers src_dir)
+  set(problems "")
+  set(all_folders ${TAVOGEN_LAYERS} summary)
+  foreach(folder IN LISTS all_folders)
+    list(FIND TAVOGEN_LAYERS ${folder} rank)
+    file(GLOB files ${src_dir}/${folder}/*.h ${src_dir}/${folder}/*.cpp)
+    foreach(file IN LISTS files)
+      file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]*\"[a-z_]+/")
+      foreach(line IN LISTS includes)
+        string(REGEX REPLACE "^[^\"]*\"([a-z_]+)/.*$" "\\1" target "${line}")
+        list(FIND TAVOGEN_LAYERS ${target} target_rank)
+        set(bad FALSE)
+        if(folder STREQUAL "summary")
+          if(NOT target STREQUAL "summary")
+            set(bad TRUE)
+          endif()
+        elseif(target_rank EQUAL -1 OR target_rank GREATER rank)
+          set(bad TRUE)
+        endif()
+        if(bad)
+          file(RELATIVE_PATH rel ${src_dir} ${file})
+          string(STRIP "${line}" line)
+          list(APPEND problems "  ${rel}: ${line}")
+        endif()
+      endforeach()
+    endforeach()
+  endforeach()
+  if(problems)
+    list(JOIN problems "\n" text)
+    message(FATAL_ERROR "Includes that point up the layers (${TAVOGEN_LAYERS}):\n${text}")
+  endif()
+endfunction()
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  tavo_check_layers(${SRC})
+endif()

@@ -1,0 +1,136 @@
+// Block sizes of a data set's columns, fixed right before its file is read,
+// and the creation of the columns' buffers and storage.
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+
+#include "sheets/datasheet.h"
+#include "text/keywords.h"
+#include "loader/loader.h"
+
+namespace tavo {
+namespace {
+
+constexpr int NO_SIZE = 9;
+
+// The integer written after the first option word beginning with "!size="
+// (case ignored), read as "%d" reads it; none when there is no such word or
+// no integer follows it.
+std::optional<int32_t> size_option(datacol& col) {
+    constexpr std::string_view prefix = "!size=";
+    col.option_cursor = 0;
+    for (int32_t i = 0; i < col.options.count; ++i) {
+        const char* option = next_token(col.options, col.option_cursor);
+        if (!begins_ignoring_case(option, prefix)) continue;
+        const char* digits = option + prefix.size();
+        char* end = nullptr;
+        const long value = std::strtol(digits, &end, 10);
+        if (end == digits) return std::nullopt;
+        if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
+        if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
+        return static_cast<int32_t>(value);
+    }
+    return std::nullopt;
+}
+
+int32_t records_of(const dataset* linked) { return linked ? linked->nrec : 0; }
+
+// Tokens per line of a genotype block: two allele tokens per marker when its
+// markers are coded as allele pairs. False when that does not fit an int.
+bool size_genotype_block(datacol& col) {
+    col.ncol = records_of(col.link);
+    const int64_t items = (col.link && col.link->allele_pair_markers ? 2 : 1) * int64_t{col.ncol};
+    if (items > std::numeric_limits<int32_t>::max()) return false;
+    col.items = static_cast<int32_t>(items);
+    return true;
+}
+
+int size_real_block(datacol& col) {
+    if (col.link) {
+        col.ncol = col.items = col.link->nrec;
+        return 0;
+    }
+    const std::optional<int32_t> size = size_option(col);
+    if (!size) {
+        const char* name = col.name.c_str();
+        printf("!Cannot get size for block-field %s\n", name);
+        printf(" There should be a data set with key-field %s for counting size of the block-field, or\n", name);
+        printf(" in some cases it can be indicated between the square brackets on the field name\n");
+        return NO_SIZE;
+    }
+    col.ncol = col.items = *size;
+    return 0;
+}
+
+int size_factor_block(datacol& col) {
+    const char* name = col.name.c_str();
+    const std::optional<int32_t> size = size_option(col);
+    if (!size) {
+        printf("!Cannot get size for block-factor %s\n", name);
+        printf(" For block-factors size (numner of columns) should be indicated between the square brackets on the field name.\n");
+        return NO_SIZE;
+    }
+    col.ncol = col.items = *size;
+    if (!col.link) {
+        printf("!Cannot get levels for block-factor %s\n", name);
+        printf(" There should be a data set with key-field %s that sets the levels in the block-factor field.\n", name);
+        return NO_SIZE;
+    }
+    col.nlevels = col.link->nrec;
+    return 0;
+}
+
+// Sizes one column from the record counts as they are now; 0, 1 for a size
+// that does not fit, or 9 for a size that cannot be found.
+int size_column(datacol& col, int32_t nrec) {
+    col.nrec = nrec;
+    switch (col.type) {
+    case 'g':
+    case 'h':
+        return size_genotype_block(col) ? 0 : 1;
+    case 'B':
+        return size_real_block(col);
+    case 'R':
+        col.ncol = records_of(col.link);
+        col.items = -1;  // all remaining tokens of the line
+        return 0;
+    case 'Z':
+        return size_factor_block(col);
+    default:
+        return 0;
+    }
+}
+
+datacol* sheet_of(dataset& ds) {
+    if (ds.link_target) {
+        std::vector<datacol>& sheet = ds.link_target->own_fields;
+        return sheet.empty() ? nullptr : sheet.data() + ds.first_field;
+    }
+    return ds.own_fields.empty() ? ds.fields : ds.own_fields.data();
+}
+
+}  // namespace
+
+int set_block_sizes(dataset& ds) {
+    if (ds.status != 0) return 0;
+    ds.fields = sheet_of(ds);
+    if (!ds.fields) return ds.nfields > 0 ? 1 : 0;
+    int failures = 0;
+    for (int32_t i = 0; i < ds.nfields; ++i) {
+        datacol& col = ds.fields[i];
+        if (col.nostore) continue;
+        const int sized = size_column(col, ds.nrec);
+        if (sized == NO_SIZE) return NO_SIZE;
+        failures += sized;
+    }
+    for (int32_t i = 0; i < ds.nfields; ++i) {
+        datacol& col = ds.fields[i];
+        if (col.nostore) continue;
+        if (alloctmpstore(col) != 0) ++failures;
+        if (allocdatacol(col) != 0) ++failures;
+    }
+    return failures;
+}
+
+}  // namespace tavo

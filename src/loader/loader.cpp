@@ -1,0 +1,265 @@
+// The data file loader: reads the data file of one data set, line by line,
+// into its data sheet, or merges it by key into the sheet it is appended to.
+#include "loader/loader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "sheets/datasheet.h"
+#include "loader/loader_internal.h"
+#include "sheets/readbuff.h"
+
+namespace tavo {
+namespace {
+
+// Data sets whose load has begun and not ended: a link back to one of them
+// cannot be loaded first (the loader runs on one thread only).
+std::vector<const dataset*> loads_in_progress;
+
+struct in_progress_mark {
+    explicit in_progress_mark(const dataset& ds) { loads_in_progress.push_back(&ds); }
+    ~in_progress_mark() { loads_in_progress.pop_back(); }
+    in_progress_mark(const in_progress_mark&) = delete;
+    in_progress_mark& operator=(const in_progress_mark&) = delete;
+};
+
+bool in_progress(const dataset& ds) {
+    return std::find(loads_in_progress.begin(), loads_in_progress.end(), &ds) != loads_in_progress.end();
+}
+
+// An appended data set's columns are a slice of its target's sheet; the
+// target's array may have moved since the set-up, so the view is taken anew.
+bool take_sheet(dataset& ds) {
+    if (ds.link_target) {
+        std::vector<datacol>& sheet = ds.link_target->own_fields;
+        if (ds.first_field < 0 || static_cast<size_t>(ds.first_field) + ds.nown > sheet.size()) return false;
+        if (ds.keycol < 0 || ds.link_target->keycol < 0) return false;  // no key to merge by
+        ds.fields = sheet.data() + ds.first_field;
+    } else if (!ds.own_fields.empty()) {
+        ds.fields = ds.own_fields.data();
+    }
+    return ds.fields != nullptr && ds.nown > 0;
+}
+
+// A data set this load depends on must itself have loaded cleanly.
+bool usable(dataset& needed, FILE* log) {
+    if (in_progress(needed)) {
+        printf("! Data #%d cannot be loaded before data #%d: their links form a circle\n", needed.number,
+               loads_in_progress.back()->number);
+        return false;
+    }
+    if (!needed.loaded) load_dataset(needed, log);
+    return needed.loaded && needed.status == 0;
+}
+
+// Loads first the data sets that the columns refer to (and an appended data
+// set's target, whose key index the merge searches). All are tried, so that
+// each reports its own problems.
+bool load_needed(dataset& ds, FILE* log) {
+    bool ready = true;
+    if (ds.link_target && !usable(*ds.link_target, log)) ready = false;
+    for (int32_t i = 0; i < ds.nown; ++i) {
+        dataset* link = ds.fields[i].link;
+        if (link && link != &ds && !usable(*link, log)) ready = false;
+    }
+    return ready;
+}
+
+void announce(const dataset& ds, FILE* log) {
+    printf("Loading data #%d [key=%s, name=%s] from %s\n", ds.number, ds.key.c_str(), ds.name.c_str(),
+           ds.file.c_str());
+    if (log)
+        fprintf(log, "Loading data %d on %s (%s) from %s\n", ds.number, ds.key.c_str(), ds.name.c_str(),
+                ds.file.c_str());
+}
+
+// The allele index of a multiallelic block, the key index of a data set read
+// on its own, or the reset match counts of the target of an appended one.
+bool prepare_indexes(load_state& st) {
+    dataset& ds = st.ds;
+    const int multiallelic =
+        static_cast<int>(std::count_if(st.cols, st.cols + st.ncols, [](const datacol& c) { return c.type == 'h'; }));
+    if (multiallelic > 1) {
+        printf("ERROR there are multiple genotype-blocks with multiallelic format; tavo cannot handle this right now\n");
+        printf("It would work though if you supply the multiple genotype blocks in different files\n");
+        return false;
+    }
+    if (multiallelic == 1) {
+        init_copying_index(st.allele_index);
+        st.has_allele_index = true;
+    }
+    if (!st.appended()) {
+        if (ds.keycol >= 0) init_index(ds.keys, ds.nrec, ds.nrec / 10);
+        return true;
+    }
+    dataset& target = *ds.link_target;
+    std::vector<int32_t>& matches = target.fields[target.keycol].links;
+    std::fill(matches.begin(), matches.end(), 0);
+    printf("  > This data is appended to (and only retains records that match with) data set %d (%s).\n",
+           target.number, target.name.c_str());
+    if (st.log)
+        fprintf(st.log, "  > This data is appended to (and only retains records that match with) data set %d (%s).\n",
+                target.number, target.name.c_str());
+    return true;
+}
+
+void pass_leading_lines(dataset& ds) {
+    if (ds.header) drop_line(ds.in.get());
+    for (int32_t i = 0; i < ds.nskip; ++i) drop_line(ds.in.get());
+}
+
+// Row of an appended data set's line: the target record its key matches, or
+// -1 (line dropped) when the key is unknown or already matched by an earlier
+// line; such a repeat only raises the record's match count.
+int32_t matched_row(load_state& st) {
+    dataset& target = *st.ds.link_target;
+    datacol& key = st.cols[st.ds.keycol];
+    std::vector<int32_t>& matches = target.fields[target.keycol].links;
+    const int32_t t = lookup_index(target.keys, key.tokens.data());
+    if (t < 0 || t >= static_cast<int32_t>(matches.size())) return -1;
+    if (matches[static_cast<size_t>(t)]++ > 0) return -1;
+    if (st.rows < static_cast<int32_t>(key.links.size())) key.links[static_cast<size_t>(st.rows)] = t;
+    ++st.rows;
+    ++st.matched;
+    return t;
+}
+
+// Row of the current line, or -1 when nothing of it is stored. Lines beyond
+// the counted records are not stored (the count check refuses the load).
+int32_t choose_row(load_state& st) {
+    if (st.appended()) return matched_row(st);
+    if (st.rows >= st.ds.nrec) return -1;
+    if (st.ds.keycol >= 0) {
+        datacol& key = st.cols[st.ds.keycol];
+        addtext(key.values, key.tokens.data());
+    }
+    return st.rows++;
+}
+
+int read_records(load_state& st) {
+    FILE* in = st.ds.in.get();
+    if (!in) return READ_END;
+    int result = readbuff(in, st.cols, st.ncols);
+    while (result == READ_LINE) {
+        ++st.counter;
+        const int32_t row = choose_row(st);
+        if (row >= 0)
+            for (int32_t i = 0; i < st.ncols; ++i)
+                if (!st.cols[i].skip) store_column(st, i, row);
+        result = readbuff(in, st.cols, st.ncols);
+    }
+    flush_genotypes(st);
+    return result;
+}
+
+void report_reading_failure(const load_state& st, int result) {
+    const int record = st.counter + 1;
+    printf("! Problem reading file:");
+    if (result == READ_EMPTY) {
+        printf(" empty line found at input record %d\n", record);
+    } else if (result == READ_INCOMPLETE) {
+        printf(" incomplete line found at input record %d\n", record);
+        printf("  Reading %d fields:", st.ncols);
+        for (int32_t i = 0; i < st.ncols; ++i) printf(" %s", st.cols[i].name.c_str());
+        printf("\n");
+        printf("  Problem occurred at field:");
+        for (int32_t i = 0; i < st.ncols; ++i)
+            if (st.cols[i].status == FIELD_INCOMPLETE) printf(" %s", st.cols[i].name.c_str());
+        printf("\n");
+    } else if (result == READ_PASSED) {
+        printf(" already passed position for fixed position reading at input record %d\n", record);
+    }
+}
+
+int fail_after_reading(dataset& ds, int problems) {
+    ds.loaded = 1;
+    ds.status = 1;
+    return problems;
+}
+
+int finish_own(load_state& st) {
+    dataset& ds = st.ds;
+    if (st.counter != ds.nrec) {
+        printf("! Problem loading data, %d records read, %d lines in file on previous count\n", st.counter, ds.nrec);
+        return fail_after_reading(ds, 1);
+    }
+    if (!ds.appended_by) {
+        printf("  > Data loading OK, %d records read\n", st.counter);
+        printsheet(ds, st.log);
+    } else {
+        printf(" > Data loading OK, %d records read [More data on %s to be merged ...]\n", st.counter,
+               ds.key.c_str());
+    }
+    return 0;
+}
+
+void finish_appended(load_state& st) {
+    dataset& ds = st.ds;
+    dataset& target = *ds.link_target;
+    st.cols[ds.keycol].skip = 1;
+    target.nshown += ds.nfields;
+    if (target.appended_by == &ds) {
+        printf("  > Data loading OK, %d records read, %d matched, %d records set missing [Merging data on %s done]\n",
+               st.counter, st.matched, st.set_missing, ds.key.c_str());
+        printsheet(target, st.log);
+    } else {
+        printf("  > Data loading OK, %d records read, %d matched, %d records set missing [More data on %s to be "
+               "merged ...]\n",
+               st.counter, st.matched, st.set_missing, ds.key.c_str());
+    }
+}
+
+int finish(load_state& st) {
+    dataset& ds = st.ds;
+    if (st.level_problems > 0) return fail_after_reading(ds, st.level_problems);
+    if (ds.allele_field > 0 && ds.allele_field < ds.nfields) ds.fields[ds.allele_field].skip = 0;
+    if (!st.appended()) {
+        if (finish_own(st) != 0) return 1;
+    } else {
+        finish_appended(st);
+    }
+    ds.loaded = 1;
+    return 0;
+}
+
+// Reads the file and completes the sheet; the data sets it needs are loaded.
+int load_file(dataset& ds, FILE* log) {
+    announce(ds, log);
+    if (set_block_sizes(ds) != 0) {
+        printf("ERROR allocating memory for reading\n");
+        return 1;
+    }
+    load_state st(ds, log);
+    st.cols = ds.fields;
+    st.ncols = ds.nown;
+    if (!prepare_indexes(st)) return 1;
+    plan_genotypes(st);
+    pass_leading_lines(ds);
+    const int result = read_records(st);
+    if (result != READ_END || st.reading_problems > 0) {
+        report_reading_failure(st, result);
+        return 1;
+    }
+    if (st.rows == 0) {
+        printf("! Problem reading file:");
+        printf(" file is empty or no matches found.\n");
+        return 1;
+    }
+    if (st.appended()) complete_merge(st);
+    if (st.level_problems > 0) return fail_after_reading(ds, st.level_problems);
+    if (post_process(st) != 0) return 1;
+    return finish(st);
+}
+
+}  // namespace
+
+int load_dataset(dataset& ds, FILE* log) {
+    if (ds.loaded || ds.status != 0) return 0;
+    if (!take_sheet(ds)) return 1;
+    const in_progress_mark mark(ds);
+    if (!load_needed(ds, log)) return 1;
+    return load_file(ds, log);
+}
+
+}  // namespace tavo

@@ -1,0 +1,151 @@
+// The sheet printer: the head of a loaded data sheet, so that a user can see
+// at a glance how the data file was read.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "sheets/datasheet.h"
+#include "loader/loader.h"
+
+namespace tavo {
+namespace {
+
+constexpr int ROWS_SHOWN = 5;
+constexpr int GENOTYPES_SHOWN = 10;
+constexpr int BLOCK_VALUES_SHOWN = 4;  // real block and block factor
+
+// Element r of sub-column j of a block table, or nullptr when the table does
+// not hold it (a column without storage shows an empty cell, never a crash).
+template <class T>
+const T* block_value(const std::vector<T>& table, const datacol& col, int j, int r) {
+    const int64_t at = int64_t{j} * col.nrec + r;
+    if (r >= col.nrec || at >= static_cast<int64_t>(table.size())) return nullptr;
+    return &table[static_cast<size_t>(at)];
+}
+
+template <class T>
+const T* record_value(const std::vector<T>& store, int r) {
+    return r < static_cast<int>(store.size()) ? &store[static_cast<size_t>(r)] : nullptr;
+}
+
+std::string header_cell(const datacol& col) {
+    std::string cell = col.name;
+    if (col.type == 'g' || col.type == 'B' || col.type == 'Z') {
+        cell += '[';
+        cell += std::to_string(col.ncol);
+        cell += ']';
+    }
+    return cell;
+}
+
+std::string genotype_cell(const datacol& col, int r) {
+    std::string cell;
+    for (int j = 0; j < std::min(col.ncol, GENOTYPES_SHOWN); ++j) {
+        const uint8_t* code = block_value(col.genotypes, col, j, r);
+        if (code) cell += std::to_string(*code) + " ";
+    }
+    if (col.ncol > GENOTYPES_SHOWN) cell += " ....";
+    return cell;
+}
+
+std::string real_block_cell(const datacol& col, int r) {
+    std::string cell;
+    for (int j = 0; j < std::min(col.ncol, BLOCK_VALUES_SHOWN); ++j) {
+        const double* value = block_value(col.reals, col, j, r);
+        if (!value) continue;
+        char number[32];  // "%g" needs at most 13 characters
+        snprintf(number, sizeof number, "%g ", *value);
+        cell += number;
+    }
+    if (col.ncol > BLOCK_VALUES_SHOWN) cell += " ....";
+    return cell;
+}
+
+// Key text of record `record` of a linked data set; nullptr when the number
+// names no record there (the missing code -9999, -1 for a level not found).
+const char* linked_key(const dataset* linked, int32_t record) {
+    if (!linked || !linked->fields || linked->keycol < 0 || record < 0) return nullptr;
+    const datacol& key = linked->fields[linked->keycol];
+    const char* const* text = record_value(key.texts, record);
+    return text ? *text : nullptr;
+}
+
+std::string factor_block_cell(const datacol& col, int r) {
+    std::string cell;
+    for (int j = 0; j < std::min(col.ncol, BLOCK_VALUES_SHOWN); ++j) {
+        const int32_t* record = block_value(col.ints, col, j, r);
+        if (!record) continue;
+        const char* key = linked_key(col.link, *record);
+        cell += key ? std::string(key) + " " : "NA ";
+    }
+    if (col.ncol > BLOCK_VALUES_SHOWN) cell += " ....";
+    return cell;
+}
+
+// A factor shows the text read for the record; without texts, its level name.
+std::string factor_cell(const datacol& col, int r) {
+    const char* const* text = record_value(col.texts, r);
+    if (text && *text) return *text;
+    const int32_t* code = record_value(col.ints, r);
+    if (!code || *code < 0) return "";
+    const char* const* name = record_value(col.names, *code);
+    return name && *name ? *name : "";
+}
+
+std::string text_cell(const datacol& col, int r) {
+    const char* const* text = record_value(col.texts, r);
+    return text && *text ? *text : "";
+}
+
+std::string row_cell(const datacol& col, int r) {
+    switch (col.type) {
+    case 'g': return genotype_cell(col, r);
+    case 'B': return real_block_cell(col, r);
+    case 'Z': return factor_block_cell(col, r);
+    case 'i': case 'T': {
+        const int32_t* value = record_value(col.ints, r);
+        return value ? std::to_string(*value) : "";
+    }
+    case 'F': return factor_cell(col, r);
+    case 'K': case 'c': case 's': case 't': case 'u': return text_cell(col, r);
+    default:
+        printf("? printsheet: field %s unknown type %c\n", col.name.c_str(), col.type);
+        return "";
+    }
+}
+
+}  // namespace
+
+void printsheet(dataset& ds, FILE* out) {
+    if (!out) out = stdout;
+    if (!ds.fields) return;
+    std::vector<const datacol*> shown;
+    for (int c = 0; c < ds.nshown; ++c)
+        if (!ds.fields[c].skip) shown.push_back(&ds.fields[c]);
+
+    // lines[0] is the header; every cell ends with a tab, which counts in its width.
+    const int rows = std::clamp(ds.nrec, 0, ROWS_SHOWN);
+    std::vector<std::vector<std::string>> lines(static_cast<size_t>(rows) + 1);
+    for (const datacol* col : shown) lines[0].push_back(header_cell(*col) + '\t');
+    for (int r = 0; r < rows; ++r)
+        for (const datacol* col : shown) lines[static_cast<size_t>(r) + 1].push_back(row_cell(*col, r) + '\t');
+
+    std::vector<size_t> widths(shown.size(), 0);
+    for (const auto& line : lines)
+        for (size_t c = 0; c < line.size(); ++c) widths[c] = std::max(widths[c], line[c].size());
+
+    for (const auto& line : lines) {
+        std::string text = "    ";
+        for (size_t c = 0; c < line.size(); ++c) {
+            text += line[c];
+            text.append(widths[c] - line[c].size(), ' ');
+            text += ' ';
+        }
+        text += '\n';
+        fputs(text.c_str(), out);
+    }
+    fputs("    ....\n", out);
+}
+
+}  // namespace tavo

@@ -1,0 +1,322 @@
+// Preparation pass of the data set set-up: files, appending, header lines,
+// sheet layout, key fields and record counts, then the report of problems.
+#include "setup/setup.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include "text/keywords.h"
+#include "setup/setup_parts.h"
+
+namespace tavo {
+namespace setup_detail {
+
+bool named(const dataset& ds, std::string_view role) { return equal_ignoring_case(ds.name, role); }
+
+bool has_no_key(const dataset& ds) { return ds.key.empty() || ds.key == "[nokey]"; }
+
+int64_t count_lines(FILE* in) {
+    std::vector<char> chunk(size_t{1} << 20);
+    int64_t lines = 0;
+    bool any = false;
+    bool after_cr = false;  // the byte before the current chunk was a CR
+    char last = '\0';
+    size_t n = 0;
+    while ((n = fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+        const char* begin = chunk.data();
+        const char* end = begin + n;
+        if (!memchr(begin, '\r', n)) {
+            // The common case: LF line ends only (an LF right after a CR
+            // ending the previous chunk closes no further line).
+            lines += std::count(begin, end, '\n');
+            if (after_cr && *begin == '\n') --lines;
+        } else {
+            for (const char* p = begin; p < end; ++p) {
+                if (*p == '\r' || (*p == '\n' && !after_cr)) ++lines;
+                after_cr = *p == '\r';
+            }
+        }
+        any = true;
+        last = end[-1];
+        after_cr = last == '\r';
+    }
+    if (any && last != '\n' && last != '\r') ++lines;
+    rewind(in);
+    return lines;
+}
+
+std::vector<std::string> read_header_words(FILE* in) {
+    std::vector<std::string> words;
+    std::string word;
+    for (int c = getc(in); c != EOF && c != '\n' && c != '\r'; c = getc(in)) {
+        if (c == ' ' || c == '\t') {
+            if (!word.empty()) words.push_back(std::move(word));
+            word.clear();
+        } else {
+            word += static_cast<char>(c);
+        }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    rewind(in);
+    return words;
+}
+
+void rederive_views(job& j) {
+    for (dataset* d = j.first; d; d = d->next) {
+        if (d->link_target) {
+            std::vector<datacol>& sheet = d->link_target->own_fields;
+            d->fields = static_cast<size_t>(d->first_field) <= sheet.size() && !sheet.empty()
+                            ? sheet.data() + d->first_field
+                            : nullptr;
+        } else {
+            d->fields = d->own_fields.empty() ? nullptr : d->own_fields.data();
+        }
+    }
+}
+
+bool insert_columns(dataset& owner, size_t at, size_t count) {
+    std::vector<datacol>& sheet = owner.own_fields;
+    bool ready = true;
+    try {
+        if (sheet.size() < at) sheet.resize(at);  // an array given up earlier
+        sheet.insert(sheet.begin() + static_cast<std::ptrdiff_t>(at), count, datacol{});
+        for (size_t i = at; i < at + count; ++i)
+            if (init_datacol(sheet[i]) != 0) ready = false;
+    } catch (const std::bad_alloc&) {
+        ready = false;
+    } catch (const std::length_error&) {
+        ready = false;
+    }
+    if (!ready) std::vector<datacol>().swap(sheet);
+    owner.fields = sheet.empty() ? nullptr : sheet.data();
+    return ready;
+}
+
+}  // namespace setup_detail
+
+namespace {
+
+using namespace setup_detail;
+
+// What the preparation of each data set needs to know about the whole job.
+struct setup_context {
+    const job& j;
+    dataset* block;
+    dataset* filter;
+};
+
+bool open_data_file(dataset& ds, const std::string& data_path) {
+    const std::string path = data_path + ds.file;
+    ds.in.reset();
+    if (path.size() > MAX_FILE_PATH) return false;
+    ds.in.reset(fopen(path.c_str(), "rb"));
+    return ds.in != nullptr;
+}
+
+void append_to(dataset& ds, dataset& target) {
+    ds.link_target = &target;
+    target.appended_by = &ds;
+}
+
+// With a block data set only the block data set is appended, to the filter,
+// and only when the keys are equal (case counting); two data sets without a
+// key have nothing to be joined on. Without a block data set a keyed data set
+// is appended to the first earlier one with the same key (case ignored).
+// Returns false when the data set got status 10.
+bool decide_appending(dataset& ds, const setup_context& ctx) {
+    if (ctx.block) {
+        if (&ds != ctx.block || !ctx.filter) return true;
+        const dataset& filter = *ctx.filter;
+        if (ds.key != filter.key || (has_no_key(ds) && has_no_key(filter))) {
+            ds.status = SETUP_KEYS_DIFFER;
+            return false;
+        }
+        append_to(ds, *ctx.filter);
+        return true;
+    }
+    if (named(ds, "ped") || equal_ignoring_case(ds.key, "[nokey]") || &ds == ctx.j.first) return true;
+    for (dataset* e = ctx.j.first; e && e != &ds; e = e->next) {
+        if (!named(*e, "ped") && equal_ignoring_case(e->key, ds.key)) {
+            append_to(ds, *e);
+            break;
+        }
+    }
+    return true;
+}
+
+void take_header(dataset& ds) {
+    const std::vector<std::string> words = read_header_words(ds.in.get());
+    init_charbuff(ds.fieldlist, 100, 50, 0);
+    ds.fieldlist_cursor = 0;
+    for (const std::string& word : words) addtext(ds.fieldlist, word);
+}
+
+// The words of the field list, in order.
+std::vector<std::string_view> field_words(dataset& ds) {
+    std::vector<std::string_view> words;
+    ds.fieldlist_cursor = 0;
+    for (int32_t i = 0; i < ds.fieldlist.count; ++i) words.emplace_back(next_token(ds.fieldlist, ds.fieldlist_cursor));
+    ds.fieldlist_cursor = 0;
+    return words;
+}
+
+bool is_field_option(std::string_view word) { return !word.empty() && word.front() == '!'; }
+
+// An appended data set's columns go at the end of its link target's array;
+// any other data set gets an array of its own.
+bool lay_out_sheet(dataset& ds) {
+    if (!ds.link_target) {
+        ds.own_fields.clear();
+        return insert_columns(ds, 0, static_cast<size_t>(ds.nfields));
+    }
+    dataset& target = *ds.link_target;
+    ds.first_field = target.nfields;
+    if (!insert_columns(target, static_cast<size_t>(target.nfields), static_cast<size_t>(ds.nfields)))
+        return false;
+    target.nfields += ds.nfields;
+    ds.fields = target.own_fields.data() + ds.first_field;
+    return true;
+}
+
+// Names the columns from the field words: "!" words are options of the field
+// before them, "name[...]" declares a block field, with "!size=" + the text
+// between the brackets when there is any.
+void name_fields(dataset& ds, const std::vector<std::string_view>& words) {
+    int32_t current = 0;
+    for (std::string_view word : words) {
+        if (is_field_option(word)) {
+            if (current > 0) addtext(ds.fields[current - 1].options, word);
+            continue;
+        }
+        datacol& col = ds.fields[current++];
+        const size_t bracket = word.find('[');
+        if (bracket == std::string_view::npos) {
+            col.name = word;
+            continue;
+        }
+        col.name = word.substr(0, bracket);
+        col.block = 1;
+        const std::string_view size = word.substr(bracket + 1);
+        if (!size.empty() && size.front() == ']') continue;
+        addtext(col.options, std::string("!size=").append(size.substr(0, size.find(']'))));
+    }
+}
+
+bool find_key_field(dataset& ds) {
+    ds.keycol = -1;
+    if (ds.key == "[nokey]") return true;
+    for (int32_t i = 0; i < ds.nown; ++i) {
+        if (equal_ignoring_case(ds.fields[i].name, ds.key)) {
+            ds.keycol = i;
+            ds.fields[i].type = ds.link_target ? 'k' : 'K';
+            return true;
+        }
+    }
+    return false;
+}
+
+// The declaration's skip=n; absent, unreadable or not positive counts as 0.
+int32_t skip_count(dataset& ds) {
+    const int skip = dataset_int_option(ds, "skip=*");
+    return skip > 0 ? skip : 0;
+}
+
+bool count_records(dataset& ds) {
+    ds.nskip = skip_count(ds);
+    if (ds.link_target) {
+        ds.nrec = ds.link_target->nrec;
+        return true;
+    }
+    rewind(ds.in.get());
+    const int64_t records = count_lines(ds.in.get()) - (ds.header ? 1 : 0) - ds.nskip;
+    if (records <= 0) return false;
+    ds.nrec = static_cast<int32_t>(std::min<int64_t>(records, std::numeric_limits<int32_t>::max()));
+    return true;
+}
+
+// Steps after the file is open and the links are known.
+void prepare_sheet(dataset& ds) {
+    if (ds.header) take_header(ds);
+    const std::vector<std::string_view> words = field_words(ds);
+    ds.nfields = static_cast<int32_t>(std::count_if(words.begin(), words.end(),
+                                                    [](std::string_view w) { return !is_field_option(w); }));
+    ds.nown = ds.nshown = ds.nfields;
+    if (ds.nfields == 0) {
+        ds.status = SETUP_NO_FIELDS;
+        return;
+    }
+    if (!lay_out_sheet(ds)) {
+        ds.status = SETUP_NO_MEMORY;
+        return;
+    }
+    name_fields(ds, words);
+    if (!find_key_field(ds)) ds.status = SETUP_KEY_NOT_FOUND;
+    else if (!count_records(ds)) ds.status = SETUP_EMPTY;
+}
+
+// One data set of the preparation pass; the first problem found is its status.
+void prepare_dataset(dataset& ds, const setup_context& ctx) {
+    if (ds.file.empty()) {
+        ds.status = SETUP_NO_FILE_NAME;
+        return;
+    }
+    if (ctx.block && named(ds, "map")) {
+        ds.file += ".anno";
+        ds.header = 1;
+    }
+    if (!open_data_file(ds, ctx.j.data_path)) {
+        ds.status = SETUP_CANNOT_OPEN;
+        return;
+    }
+    if (named(ds, "ped") && has_no_key(ds)) {
+        ds.status = SETUP_PED_WITHOUT_KEY;
+        return;
+    }
+    if (!decide_appending(ds, ctx)) return;
+    if (ds.link_target && ds.missing != ds.link_target->missing) {
+        ds.status = SETUP_MISSING_DIFFERS;
+        return;
+    }
+    prepare_sheet(ds);
+}
+
+// Job order, except that the filter (the only link target when a block data
+// set is given) is prepared first, so that the block data set appended to it
+// finds its layout and record count whatever the order of declaration.
+std::vector<dataset*> preparation_order(const setup_context& ctx) {
+    std::vector<dataset*> order;
+    if (ctx.block && ctx.filter) order.push_back(ctx.filter);
+    for (dataset* d = ctx.j.first; d; d = d->next)
+        if (d != ctx.filter || !ctx.block) order.push_back(d);
+    return order;
+}
+
+// Shows the message text of every data set with a problem; returns their number.
+int report_preparation(job& j, const dataset* filter) {
+    int failed = 0;
+    for (dataset* d = j.first; d; d = d->next) {
+        if (d->status == SETUP_OK) continue;
+        ++failed;
+        write_status_message(*d, j.data_path, filter);
+        fputs(d->messages.c_str(), stdout);
+    }
+    return failed;
+}
+
+}  // namespace
+
+int setup_datasets(job& j, dataset* block, dataset* filter) {
+    if (filter == block) filter = nullptr;  // a data set is not joined to itself
+    const setup_context ctx{j, block, filter};
+    for (dataset* d : preparation_order(ctx)) {
+        if (d->status == SETUP_OK) prepare_dataset(*d, ctx);
+    }
+    rederive_views(j);  // growing a target's array moved the columns of earlier slices
+    const int failed = report_preparation(j, filter);
+    if (failed != 0) return failed;
+    return type_datasets(j);
+}
+
+}  // namespace tavo

@@ -1,0 +1,224 @@
+// Typing pass of the data set set-up: field links, type letters, pedigree
+// links and the statistics fields of marker maps; and the set-up messages.
+#include <array>
+#include <cstdio>
+
+#include "text/keywords.h"
+#include "setup/setup.h"
+#include "setup/setup_parts.h"
+
+namespace tavo::setup_detail {
+namespace {
+
+constexpr std::array<const char*, 4> STATISTICS_FIELDS = {"alleles", "freq1", "nrmiss", "used"};
+
+void link_pedigree(dataset& ped, job& j) {
+    for (dataset* e = j.first; e; e = e->next) {
+        if (!named(*e, "ped") && equal_ignoring_case(e->key, ped.key)) {
+            e->pedigree = &ped;
+            return;
+        }
+    }
+}
+
+// The data set whose records a field named like its key refers to.
+dataset* field_link(const datacol& col, const dataset& owner, job& j) {
+    for (dataset* e = j.first; e; e = e->next) {
+        if (e != &owner && !named(*e, "ped") && e->keycol >= 0 && equal_ignoring_case(e->key, col.name))
+            return e;
+    }
+    return nullptr;
+}
+
+// Type of a block field with a link: the first coding option found decides,
+// and a genotype block marks its linked data set as a marker map.
+void type_linked_block(datacol& col) {
+    dataset& markers = *col.link;
+    if (field_has_option(col, "!biallelic")) {
+        col.type = 'g';
+        markers.allele_pair_markers = 1;
+    } else if (field_has_option(col, "!multiallelic")) {
+        col.type = 'h';
+        markers.allele_pair_markers = 1;
+    } else if (field_has_option(col, "!bigenot") || field_has_option(col, "!genot-101") ||
+               field_has_option(col, "!genot012") || field_has_option(col, "!dart")) {
+        col.type = 'g';
+        markers.coded_markers = 1;
+    } else if (field_has_option(col, "!ragged")) {
+        col.type = 'R';
+    } else if (field_has_option(col, "!fac")) {
+        col.type = 'Z';
+    } else {
+        col.type = 'B';
+    }
+}
+
+void type_field(datacol& col, dataset& owner, job& j) {
+    if (field_has_option(col, "!block")) col.block = 1;
+    col.link = field_link(col, owner, j);
+    if (col.block && !col.link) {
+        if (field_has_option(col, "!square")) {
+            col.link = &owner;  // as many columns as its own data set has records
+        } else if (field_has_option(col, "!size=")) {
+            col.type = 'B';
+            return;
+        } else {
+            owner.status = SETUP_NO_BLOCK_SIZE;
+            col.status = 1;  // named in the message
+            return;
+        }
+    }
+    if (!col.link) return;
+    if (col.block) type_linked_block(col);
+    else col.type = 'f';
+}
+
+void type_dataset(dataset& ds, job& j) {
+    if (named(ds, "ped")) {
+        link_pedigree(ds, j);
+        return;
+    }
+    for (int32_t i = 0; i < ds.nown; ++i) {
+        if (i != ds.keycol) type_field(ds.fields[i], ds, j);
+    }
+}
+
+// Position of the first run of the four statistics fields among the own
+// fields, or -1.
+int32_t find_statistics_fields(const dataset& ds) {
+    for (int32_t i = 0; i + 4 <= ds.nown; ++i) {
+        bool all = true;
+        for (int32_t k = 0; k < 4 && all; ++k) all = equal_ignoring_case(ds.fields[i + k].name, STATISTICS_FIELDS[k]);
+        if (all) return i;
+    }
+    return -1;
+}
+
+void type_preloaded_statistics(dataset& ds, int32_t at) {
+    addtext(ds.options, "preloadedalleles");
+    ds.fields[at].type = 's';
+    ds.fields[at].width = 2;
+    ds.fields[at + 1].type = 'c';
+    ds.fields[at + 2].type = 'i';
+    ds.fields[at + 3].type = 'i';
+}
+
+// The four fields go at the end of the data set's sheet (for an appended data
+// set: right after its slice, moving the later slices of its target along).
+bool add_statistics_fields(dataset& ds, job& j) {
+    dataset& owner = ds.link_target ? *ds.link_target : ds;
+    const int32_t at = (ds.link_target ? ds.first_field : 0) + ds.nfields;
+    if (!insert_columns(owner, static_cast<size_t>(at), 4)) {
+        rederive_views(j);
+        return false;
+    }
+    if (ds.link_target) {
+        for (dataset* e = j.first; e; e = e->next)
+            if (e != &ds && e->link_target == &owner && e->first_field >= at) e->first_field += 4;
+        owner.nfields += 4;
+    }
+    rederive_views(j);
+    ds.allele_field = ds.nfields;
+    for (int32_t k = 0; k < 4; ++k) {
+        datacol& col = ds.fields[ds.nfields + k];
+        col.name = STATISTICS_FIELDS[static_cast<size_t>(k)];
+        col.skip = 1;  // not read from the file
+        col.nrec = ds.nrec;
+        if (k == 0) {
+            col.type = 's';
+            col.width = 2;
+        } else {
+            col.nostore = 1;
+        }
+    }
+    ds.nfields += 4;
+    return true;
+}
+
+// A data set that a genotype block takes its markers from gets its
+// statistics fields: its own (the alleles are then preloaded) or added ones.
+void give_marker_statistics(dataset& ds, job& j) {
+    if (!ds.allele_pair_markers && !ds.coded_markers) return;
+    const int32_t found = find_statistics_fields(ds);
+    if (found >= 0) type_preloaded_statistics(ds, found);
+    else if (!add_statistics_fields(ds, j)) ds.status = SETUP_NO_MEMORY;
+}
+
+int report_typing(job& j) {
+    int failed = 0;
+    for (dataset* d = j.first; d; d = d->next) {
+        if (d->status == SETUP_OK) continue;
+        ++failed;
+        if (d->status == SETUP_NO_MEMORY || d->status == SETUP_NO_BLOCK_SIZE) write_status_message(*d, j.data_path, nullptr);
+        fputs(d->messages.c_str(), stdout);
+    }
+    return failed;
+}
+
+std::string problem_field_names(const dataset& ds) {
+    std::string names;
+    if (!ds.fields) return names;
+    for (int32_t i = 0; i < ds.nown; ++i)
+        if (ds.fields[i].status != 0) names += " " + ds.fields[i].name;
+    return names;
+}
+
+std::string data_ref(const dataset& ds) { return std::to_string(ds.number) + " [" + ds.file + "]"; }
+
+}  // namespace
+
+int type_datasets(job& j) {
+    rederive_views(j);
+    for (dataset* d = j.first; d; d = d->next) type_dataset(*d, j);
+    // Only now are all marker flags known, whatever the order of declaration.
+    for (dataset* d = j.first; d; d = d->next) give_marker_statistics(*d, j);
+    rederive_views(j);
+    return report_typing(j);
+}
+
+void write_status_message(dataset& ds, const std::string& data_path, const dataset* filter) {
+    std::string& m = ds.messages;
+    switch (ds.status) {
+    case SETUP_NO_FILE_NAME:
+        m += "ERROR missing file name for data " + std::to_string(ds.number) + "[" + ds.file + "]\n";
+        break;
+    case SETUP_CANNOT_OPEN:
+        m += "ERROR problem opening file [" + data_path + ds.file + "] for data " + std::to_string(ds.number) + "\n";
+        break;
+    case SETUP_PED_WITHOUT_KEY:
+        m += "ERROR data " + data_ref(ds) + " marked as \"ped\" has no identified key field\n";
+        break;
+    case SETUP_MISSING_DIFFERS: {
+        const dataset& target = *ds.link_target;
+        m += "! ERROR Merging data with different missing indicators is not possible\n";
+        m += "  Data " + data_ref(ds) + " with missing indicator " + ds.missing + " is being merged with data " +
+             data_ref(target) + " with missing indicator" + target.missing + "\n";
+        break;
+    }
+    case SETUP_NO_FIELDS:
+        m += "ERROR No field names given (or empty header line) for data " + data_ref(ds) + "\n";
+        break;
+    case SETUP_NO_MEMORY:
+        m += "ERROR Allocating memory when setting up data sheets\n";
+        break;
+    case SETUP_KEY_NOT_FOUND:
+        m += "ERROR for data " + data_ref(ds) + " indicated key " + ds.key + " is not present as a field in the data set\n";
+        break;
+    case SETUP_EMPTY:
+        m += "ERROR data " + data_ref(ds) + " appears to be empty (line count is zero)\n";
+        break;
+    case SETUP_KEYS_DIFFER:
+        m += "ERROR data " + data_ref(ds) + " does not have matching key [" + ds.key + "] with filtering data ";
+        if (filter) m += data_ref(*filter) + " key [" + filter->key + "]";
+        m += "\n";
+        break;
+    case SETUP_NO_BLOCK_SIZE:
+        m += "ERROR cannot find size for a block field in data " + data_ref(ds) + "\n";
+        m += "      Problem field(s) is/are:" + problem_field_names(ds) + "\n";
+        break;
+    default:
+        break;
+    }
+}
+
+}  // namespace tavo::setup_detail

@@ -1,0 +1,54 @@
+// datacol: one column of a data sheet, with its reading parameters and
+// (once the data sheets are built) the storage of its values.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "text/charbuff.h"
+
+namespace tavo {
+
+struct dataset;
+
+struct datacol {
+    char type = 'u';           // type letter
+    uint8_t skip = 0;          // takes no tokens from the data lines
+    uint8_t nostore = 0;       // gets no buffers and no storage
+    uint8_t block = 0;         // declared as a block field
+    std::string name = "undeffld";
+    charbuff tokens;           // tokens of the current line
+    int32_t token_cursor = 0;
+    charbuff values;           // texts of all records, for the types that keep text
+    int32_t value_cursor = 0;
+    int32_t start = 0;         // 1-based start position on the line; <= 0 none
+    int32_t width = 0;         // maximum text length; <= 0 no limit
+    int32_t items = 1;         // tokens per line; <= 0 all remaining tokens
+    int32_t status = 0;        // reading problem code of the current line
+    dataset* link = nullptr;   // data set giving this field its columns, levels or record numbers
+    int32_t nrec = 0;
+    int32_t ncol = 0;
+    int32_t nlevels = 0;
+    // Storage, created by allocdatacol according to the type letter. Blocks are
+    // stored column by column: run j points at the nrec values of sub-column j.
+    std::vector<int32_t> ints;                   // integer values, factor codes, block factors
+    std::vector<int32_t*> int_runs;              // start of sub-column j in ints
+    std::vector<std::vector<int32_t>> ragged;    // type R: the integers of record r (empty = none)
+    std::vector<double> reals;                   // real values
+    std::vector<double*> real_runs;              // start of sub-column j in reals
+    std::vector<uint8_t> genotypes;              // genotype codes 0..3
+    std::vector<uint8_t*> genotype_runs;         // start of marker j in genotypes
+    std::vector<const char*> texts;              // per record: text in the value buffer or fixed slot
+    std::vector<char> fixed_text;                // type s: nrec slots of width + 1 bytes
+    std::vector<int32_t> links;                  // per record: match count or record number
+    std::vector<const char*> names;              // per level: level or allele name
+    charbuff options;          // the field's own option words, NUL-separated
+    int32_t option_cursor = 0;
+};
+
+// Creates a column with its defaults; the option buffer gets 50 bytes, step 50.
+// Returns the result of init_charbuff.
+int init_datacol(datacol& col);
+
+}  // namespace tavo

@@ -1,0 +1,211 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "setup/setup_fixture.h"
+
+namespace tavo {
+namespace {
+
+using setup_testing::block_sizes;
+using setup_testing::test_job;
+
+std::string numbered_lines(const std::string& prefix, int count) {
+    std::string text;
+    for (int i = 1; i <= count; ++i) text += prefix + std::to_string(i) + "\n";
+    return text;
+}
+
+// A marker map of 1000 markers and a data set of three individuals whose
+// block field takes its columns from the map.
+struct marker_job {
+    test_job t;
+    dataset* map = nullptr;
+    dataset* geno = nullptr;
+
+    explicit marker_job(const std::string& coding) {
+        t.write("m.txt", numbered_lines("m", 1000));
+        t.write("g.txt", "1\n2\n3\n");
+        map = &t.add("snp", "markers", "m.txt", {"snp"});
+        geno = &t.add("id", "geno", "g.txt", {"id", "snp[]", coding});
+        const auto run = t.setup();
+        EXPECT_EQ(run.result, 0) << run.console;
+    }
+};
+
+TEST(BlockSizes, GenotypeBlocksReadOneOrTwoTokensPerMarker) {
+    struct expectation {
+        const char* coding;
+        char type;
+        int items;
+    };
+    for (const expectation& e : {expectation{"!biallelic", 'g', 2000}, expectation{"!multiallelic", 'h', 2000},
+                                 expectation{"!genot012", 'g', 1000}, expectation{"!dart", 'g', 1000}}) {
+        SCOPED_TRACE(e.coding);
+        marker_job g(e.coding);
+        const auto run = block_sizes(*g.geno);
+        EXPECT_EQ(run.result, 0);
+        EXPECT_EQ(run.console, "");
+        const datacol& col = g.geno->fields[1];
+        EXPECT_EQ(col.type, e.type);
+        EXPECT_EQ(col.ncol, 1000);
+        EXPECT_EQ(col.items, e.items);
+        EXPECT_EQ(col.nrec, 3);
+        EXPECT_FALSE(col.tokens.absent());
+        if (e.type == 'g') {
+            ASSERT_EQ(col.genotypes.size(), 3000u);
+            ASSERT_EQ(col.genotype_runs.size(), 1000u);
+            EXPECT_EQ(col.genotype_runs[999], col.genotypes.data() + 999 * 3);
+        } else {
+            EXPECT_EQ(col.ints.size(), 6000u);
+        }
+        EXPECT_EQ(g.geno->fields[0].nrec, 3);
+        EXPECT_EQ(g.geno->fields[0].links.size(), 3u);
+    }
+}
+
+TEST(BlockSizes, AddedStatisticsFieldsGetNoStorageButTheAlleles) {
+    marker_job g("!genot012");
+    ASSERT_EQ(g.map->nfields, 5);
+    const auto run = block_sizes(*g.map);
+    EXPECT_EQ(run.result, 0);
+    const datacol& alleles = g.map->fields[1];
+    EXPECT_EQ(alleles.nrec, 1000);
+    EXPECT_EQ(alleles.fixed_text.size(), 3000u);
+    for (int i = 2; i < 5; ++i) {
+        const datacol& unused = g.map->fields[i];
+        EXPECT_TRUE(unused.tokens.absent());
+        EXPECT_TRUE(unused.texts.empty());
+    }
+}
+
+TEST(BlockSizes, RealBlocksFromTheBracketsOrTheirLink) {
+    test_job t;
+    t.write("a.txt", "1 a\n2 b\n3 c\n4 d\n");
+    dataset& ds = t.add("id", "1", "a.txt", {"id", "cov[7]", "rel[]", "!square", "ped[]", "!ragged"});
+    t.write("p.txt", "1\n2\n");
+    t.add("ped", "pp", "p.txt", {"ped"});
+    ASSERT_EQ(t.setup().result, 0);
+    const auto run = block_sizes(ds);
+    EXPECT_EQ(run.result, 0) << run.console;
+    const datacol& cov = ds.fields[1];
+    EXPECT_EQ(cov.type, 'B');
+    EXPECT_EQ(cov.ncol, 7);
+    EXPECT_EQ(cov.items, 7);
+    ASSERT_EQ(cov.reals.size(), 28u);
+    EXPECT_EQ(cov.real_runs[3], cov.reals.data() + 12);
+    const datacol& rel = ds.fields[2];
+    EXPECT_EQ(rel.ncol, 4);
+    EXPECT_EQ(rel.items, 4);
+    const datacol& ragged = ds.fields[3];
+    EXPECT_EQ(ragged.type, 'R');
+    EXPECT_EQ(ragged.ncol, 2);
+    EXPECT_EQ(ragged.items, -1);
+}
+
+TEST(BlockSizes, BlockWithoutAReadableSize) {
+    test_job t;
+    t.write("a.txt", "1 2\n");
+    dataset& ds = t.add("", "1", "a.txt", {"x", "geno[abc]"});
+    ASSERT_EQ(t.setup().result, 0);
+    const auto run = block_sizes(ds);
+    EXPECT_EQ(run.result, 9);
+    EXPECT_EQ(run.console,
+              "!Cannot get size for block-field geno\n"
+              " There should be a data set with key-field geno for counting size of the block-field, or\n"
+              " in some cases it can be indicated between the square brackets on the field name\n");
+    EXPECT_TRUE(ds.fields[0].tokens.absent());  // nothing is created after a missing size
+}
+
+// A data set of herds and a block factor of herds in another data set.
+struct factor_job {
+    test_job t;
+    dataset* herds = nullptr;
+    dataset* animals = nullptr;
+
+    explicit factor_job(const std::string& field_word) {
+        t.write("h.txt", "h1\nh2\nh3\nh4\nh5\n");
+        t.write("a.txt", "1 h1 h2\n2 h3 h4\n");
+        herds = &t.add("herd", "herds", "h.txt", {"herd"});
+        animals = &t.add("id", "animals", "a.txt", {"id", field_word, "!fac"});
+        EXPECT_EQ(t.setup().result, 0);
+    }
+};
+
+TEST(BlockSizes, FactorBlockTakesItsSizeFromTheBracketsAndLevelsFromItsLink) {
+    factor_job f("herd[2]");
+    const auto run = block_sizes(*f.animals);
+    EXPECT_EQ(run.result, 0) << run.console;
+    const datacol& col = f.animals->fields[1];
+    EXPECT_EQ(col.type, 'Z');
+    EXPECT_EQ(col.ncol, 2);
+    EXPECT_EQ(col.items, 2);
+    EXPECT_EQ(col.nlevels, 5);
+    EXPECT_EQ(col.ints.size(), 4u);
+}
+
+TEST(BlockSizes, FactorBlockWithoutSize) {
+    factor_job f("herd[]");
+    ASSERT_EQ(f.animals->fields[1].type, 'Z');
+    const auto run = block_sizes(*f.animals);
+    EXPECT_EQ(run.result, 9);
+    EXPECT_EQ(run.console,
+              "!Cannot get size for block-factor herd\n"
+              " For block-factors size (numner of columns) should be indicated between the square brackets on the "
+              "field name.\n");
+}
+
+TEST(BlockSizes, FactorBlockWithoutLevels) {
+    factor_job f("herd[2]");
+    datacol& col = f.animals->fields[1];
+    col.link = nullptr;
+    const auto run = block_sizes(*f.animals);
+    EXPECT_EQ(run.result, 9);
+    EXPECT_EQ(run.console,
+              "!Cannot get levels for block-factor herd\n"
+              " There should be a data set with key-field herd that sets the levels in the block-factor field.\n");
+}
+
+TEST(BlockSizes, DataSetWithAProblemIsNotPrepared) {
+    factor_job f("herd[2]");
+    f.animals->status = 1;
+    const auto run = block_sizes(*f.animals);
+    EXPECT_EQ(run.result, 0);
+    EXPECT_EQ(run.console, "");
+    EXPECT_EQ(f.animals->fields[1].ncol, 0);
+    EXPECT_TRUE(f.animals->fields[0].tokens.absent());
+}
+
+TEST(BlockSizes, AppendedColumnsAreSizedWithTheTarget) {
+    test_job t;
+    t.write("f.txt", "1\n2\n");
+    t.write("g.txt", "1 0 1 2\n");
+    dataset& filter = t.add("id", "ids", "f.txt", {"id"});
+    dataset& block = t.add("id", "cov", "g.txt", {"id", "cov[3]"});
+    ASSERT_EQ(t.setup(&block, &filter).result, 0);
+    EXPECT_EQ(block_sizes(filter).result, 0);
+    const datacol& cov = filter.fields[2];
+    EXPECT_EQ(cov.nrec, 2);
+    EXPECT_EQ(cov.ncol, 3);
+    EXPECT_EQ(cov.reals.size(), 6u);
+    EXPECT_EQ(filter.fields[1].type, 'k');
+    EXPECT_EQ(filter.fields[1].links.size(), 2u);
+    // The appended data set's own call sees the same slice.
+    EXPECT_EQ(block_sizes(block).result, 0);
+    EXPECT_EQ(block.fields, filter.own_fields.data() + 1);
+}
+
+TEST(BlockSizes, TableBeyond64BitsCountsItsFailures) {
+    test_job t;
+    t.write("a.txt", "1\n");
+    dataset& ds = t.add("", "1", "a.txt", {"cov[2147483647]"});
+    ASSERT_EQ(t.setup().result, 0);
+    ds.nrec = 2147483647;
+    const auto run = block_sizes(ds);
+    EXPECT_EQ(run.result, 2);  // no token buffer, no table
+    EXPECT_NE(run.console.find("! Overflow allocating covariate table\n"), std::string::npos) << run.console;
+}
+
+}  // namespace
+}  // namespace tavo

@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "text/charbuff.h"
+
+namespace tavo {
+namespace {
+
+using testing::internal::CaptureStdout;
+using testing::internal::GetCapturedStdout;
+
+// A buffer that is exactly full: capacity = used.
+charbuff full_buffer(int32_t used, int32_t count, int32_t expected, int32_t increment) {
+    charbuff buf;
+    init_charbuff(buf, used, increment, expected);
+    buf.used = used;
+    buf.count = count;
+    return buf;
+}
+
+TEST(InitCharbuff, DefaultsReplaceNonPositiveSizes) {
+    charbuff buf;
+    EXPECT_EQ(init_charbuff(buf, 0, 0, -3), 1);
+    EXPECT_EQ(buf.capacity, 100);
+    EXPECT_EQ(buf.increment, 100);
+    EXPECT_EQ(buf.expected, 0);
+    EXPECT_EQ(init_charbuff(buf, 20, -1, 0), 1);
+    EXPECT_EQ(buf.increment, 100);
+
+    EXPECT_EQ(init_charbuff(buf, 20, 20, 5), 0);
+    EXPECT_EQ(buf.capacity, 20);
+    EXPECT_EQ(buf.used, 0);
+    EXPECT_EQ(buf.count, 0);
+    EXPECT_STREQ(buf.data(), "");  // a new buffer reads as one empty text
+}
+
+TEST(Addbuff, EstimatesFromAverageLengthForExpectedStrings) {
+    charbuff buf = full_buffer(50, 9, 100, 7);
+    addbuff(buf, 'x');
+    EXPECT_EQ(buf.capacity, 600);  // 100 * (50 / 10 + 1)
+    EXPECT_EQ(buf.used, 51);
+    EXPECT_EQ(buf.buffer[50], 'x');
+}
+
+TEST(Addbuff, GrowsByIncrementWithoutEstimate) {
+    charbuff no_expectation = full_buffer(50, 9, 0, 7);
+    addbuff(no_expectation, 'x');
+    EXPECT_EQ(no_expectation.capacity, 57);
+
+    charbuff all_seen = full_buffer(50, 10, 10, 7);  // count has reached expected
+    addbuff(all_seen, 'x');
+    EXPECT_EQ(all_seen.capacity, 57);
+}
+
+TEST(Addbuff, KeepsContentsAndCountsStringsAcrossGrowth) {
+    charbuff buf;
+    init_charbuff(buf, 4, 3, 0);
+    addtext(buf, "alpha");
+    addtext(buf, "");
+    addtext(buf, "be");
+    EXPECT_EQ(buf.used, 10);
+    EXPECT_EQ(buf.count, 3);
+    EXPECT_GE(buf.capacity, buf.used);
+    EXPECT_EQ(std::string(buf.buffer.data(), 10), std::string("alpha\0\0be\0", 10));
+}
+
+TEST(Addbuff, CapacityBeyond32BitsIsAFailedGrowth) {
+    charbuff buf = full_buffer(100, 0, 1 << 30, 10);  // estimate 2^30 * 101
+    CaptureStdout();
+    addbuff(buf, 'x');
+    addbuff(buf, 'y');  // a lost buffer takes nothing more, silently
+    EXPECT_EQ(GetCapturedStdout(), "? addbuff: allocating problem\n");
+    EXPECT_TRUE(buf.absent());
+    EXPECT_EQ(buf.used, 100);
+    EXPECT_STREQ(buf.data(), "");
+}
+
+TEST(GrowCharbuff, GrowsAFullBufferByTheRuleAndAllocatesNoMore) {
+    charbuff buf = full_buffer(50, 9, 100, 7);
+    EXPECT_TRUE(grow_charbuff(buf));
+    EXPECT_EQ(buf.capacity, 600);
+    EXPECT_EQ(buf.used, 50);  // nothing stored, nothing counted
+    EXPECT_EQ(buf.count, 9);
+    charbuff stepped = full_buffer(100, 0, 0, 10);  // a small step of an unhinted buffer
+    EXPECT_TRUE(grow_charbuff(stepped));
+    EXPECT_EQ(stepped.capacity, 110);
+    EXPECT_EQ(stepped.buffer.capacity(), 110u);  // not doubled behind the rule's back
+
+    charbuff too_big = full_buffer(100, 0, 1 << 30, 10);
+    CaptureStdout();
+    EXPECT_FALSE(grow_charbuff(too_big));
+    EXPECT_FALSE(grow_charbuff(too_big));  // lost: silently refused
+    EXPECT_EQ(GetCapturedStdout(), "? addbuff: allocating problem\n");
+}
+
+TEST(NextToken, WalksStringsThenFallsBackToFirst) {
+    charbuff buf;
+    init_charbuff(buf, 8, 8, 0);
+    addtext(buf, "one");
+    addtext(buf, "");
+    addtext(buf, "three");
+    int32_t cursor = 0;
+    EXPECT_STREQ(next_token(buf, cursor), "one");
+    EXPECT_STREQ(next_token(buf, cursor), "");
+    EXPECT_STREQ(next_token(buf, cursor), "three");
+    EXPECT_EQ(cursor, buf.used);
+
+    CaptureStdout();
+    EXPECT_STREQ(next_token(buf, cursor), "one");
+    EXPECT_EQ(GetCapturedStdout(), "Problem in readbuff\n");
+    EXPECT_EQ(cursor, buf.used);  // the cursor stays where it was
+}
+
+TEST(NextToken, EmptyBufferHasNoStrings) {
+    charbuff buf;
+    init_charbuff(buf, 10, 10, 0);
+    int32_t cursor = 0;
+    CaptureStdout();
+    EXPECT_STREQ(next_token(buf, cursor), "");
+    EXPECT_EQ(GetCapturedStdout(), "Problem in readbuff\n");
+}
+
+}  // namespace
+}  // namespace tavo
