@@ -9,8 +9,8 @@
 // and sum in one rounding instead (within the tolerance of the program).
 //
 // Products and sums must not be contracted by the compiler in the plain
-// kernels, whatever the instruction set a kernel is compiled for.
-#pragma GCC optimize("fp-contract=off")
+// kernels, whatever the instruction set a kernel is compiled for: the genomic
+// library is built with -ffp-contract=off.
 
 #include "genomic/kernel.h"
 

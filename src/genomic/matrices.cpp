@@ -2,7 +2,6 @@
 // term the mean (divisor N) and per pair of terms the covariance (divisor
 // N - 1) are sums over the individuals in record order, one running sum per
 // column, so each equals the one-cycle computation bit for bit.
-#pragma GCC optimize("fp-contract=off")
 
 #include <cmath>
 

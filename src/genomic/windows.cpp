@@ -28,7 +28,6 @@
 // out for the matrices, then the individuals for ALL, each thread walking
 // every window for its own individuals. Either way ALL is the sum of the
 // windows in window order for every individual.
-#pragma GCC optimize("fp-contract=off")
 
 #include <algorithm>
 #include <atomic>
