@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <atomic>
+#include <cassert>
 #include <new>
 
 #include "genomic/kernel.h"
@@ -21,95 +22,6 @@ namespace {
 constexpr int32_t NO_LEVEL = -1;
 
 // ---------------------------------------------------------------- the plan
-
-bool report_inconsistent(const char* what) {
-    printf("? The term table does not match the block data (%s)\n", what);
-    return false;
-}
-
-size_t values_per_term(const genomic_model& model) {
-    return static_cast<size_t>(model.N) * static_cast<size_t>(model.stored_groups);
-}
-
-bool sizes_fit(const genomic_model& model) {
-    if (model.T < 0 || static_cast<size_t>(model.T) != model.terms.size() || model.N < 0)
-        return report_inconsistent("number of terms or individuals");
-    const bool grouped = model.windows || model.by;
-    if (model.G < 0 || model.total_groups != model.G + (grouped ? 1 : 0) || model.total_groups < 1)
-        return report_inconsistent("number of groups");
-    const bool all_stored = model.stored_groups == model.total_groups;
-    if (model.windows ? model.stored_groups != 1 : !all_stored)
-        return report_inconsistent("stored groups");
-    const size_t values = values_per_term(model);
-    for (const genomic_term& term : model.terms)
-        if (term.gvalues.size() != values || term.gsum.size() != values || term.gsumsq.size() != values)
-            return report_inconsistent("genomic value arrays");
-    const size_t cells = static_cast<size_t>(model.T) * model.T * model.total_groups;
-    if (model.matrices.size() != cells || model.matrix_sum.size() != cells || model.matrix_sumsq.size() != cells)
-        return report_inconsistent("variance matrix arrays");
-    return true;
-}
-
-// The block, the marker map fields and the by field hold a value for every marker.
-bool data_fit(const block_context& ctx, const genomic_model& model) {
-    const int32_t M = ctx.markers;
-    const datacol* block = ctx.block;
-    if (M < 0 || block == nullptr || (ctx.blockset != nullptr && ctx.blockset->nrec != model.N))
-        return report_inconsistent("block field");
-    if (model.windows && model.G != M)
-        return report_inconsistent("number of windows");
-    const size_t m = static_cast<size_t>(M);
-    if (model.kind == model_kind::regression) {
-        if (block->type != 'B' || block->real_runs.size() < m)
-            return report_inconsistent("covariate block columns");
-    } else {
-        if (block->type != 'g' || block->genotype_runs.size() < m || ctx.map == nullptr ||
-            ctx.map->fields == nullptr || ctx.used_pos < 0 || ctx.freq1_pos < 0 ||
-            ctx.used_pos >= ctx.map->nfields || ctx.freq1_pos >= ctx.map->nfields)
-            return report_inconsistent("genotype block or marker map");
-        if (ctx.map->fields[ctx.used_pos].ints.size() < m || ctx.map->fields[ctx.freq1_pos].reals.size() < m)
-            return report_inconsistent("used or freq1 values");
-    }
-    const bool levels = model.by || model.windows;
-    if (model.by && ctx.by_pos < 0)
-        return report_inconsistent("by field");
-    if (levels && ctx.by_pos >= 0) {
-        if (ctx.map == nullptr || ctx.map->fields == nullptr || ctx.by_pos >= ctx.map->nfields)
-            return report_inconsistent("by field");
-        if (ctx.map->fields[ctx.by_pos].ints.size() < m)
-            return report_inconsistent("by levels");
-    }
-    return true;
-}
-
-// Used markers: those whose used value is 1 or -1.
-int32_t count_used(const block_context& ctx, const genomic_model& model) {
-    if (model.kind == model_kind::regression) return 0;
-    const std::vector<int32_t>& used = ctx.map->fields[ctx.used_pos].ints;
-    int32_t count = 0;
-    for (int32_t m = 0; m < ctx.markers; ++m)
-        if (used[m] == 1 || used[m] == -1) ++count;
-    return count;
-}
-
-bool effects_fit(const block_context& ctx, const genomic_model& model) {
-    bool fit = true;
-    if (model.kind == model_kind::regression) {
-        for (const genomic_term& term : model.terms) {
-            if (term.reg_effects.size() >= static_cast<size_t>(ctx.markers)) continue;
-            printf("! Dimension of %s (%d) is smaller than the number of block columns (%d)\n",
-                   term.reg_name.c_str(), static_cast<int>(term.reg_effects.size()), ctx.markers);
-            fit = false;
-        }
-        return fit;
-    }
-    const size_t used = static_cast<size_t>(count_used(ctx, model));
-    const bool dominance = model.kind == model_kind::additive_dominance;
-    for (const genomic_term& term : model.terms)
-        if (term.add_effects.size() < used || (dominance && term.dom_effects.size() < used))
-            return report_inconsistent("effect vector shorter than the used markers");
-    return true;
-}
 
 // The by level of every marker, NO_LEVEL where its code is missing or not a
 // level; all 0 when no by field is in use.
@@ -257,9 +169,10 @@ genotype_coding code_marker(double p, bool broad) {
 
 plan_status build_plan(const block_context& ctx, const genomic_model& model, compute_plan& out) {
     out = compute_plan{};
-    if (!sizes_fit(model) || !data_fit(ctx, model)) return plan_status::inconsistent;
-    if (!effects_fit(ctx, model))
-        return model.kind == model_kind::regression ? plan_status::refused : plan_status::inconsistent;
+    // The model scan has checked the terms against the block and the map and
+    // sized every array of the model (allocate_model_arrays).
+    assert(static_cast<size_t>(model.T) == model.terms.size() && ctx.block != nullptr);
+    assert(model.matrices.size() == static_cast<size_t>(model.T) * model.T * model.total_groups);
     out.kind = model.kind;
     out.N = model.N;
     out.T = model.T;

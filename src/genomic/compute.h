@@ -130,8 +130,6 @@ void finish_slot(const compute_plan& plan, const cycle_batch& batch, int32_t slo
 
 enum class plan_status : uint8_t {
     ready,          // the plan can be used
-    refused,        // the model does not fit the data (message printed; error code 6)
-    inconsistent,   // the term table does not match the data (internal; message printed)
     no_memory,      // the plan's arrays could not be allocated (message printed)
 };
 
@@ -144,10 +142,9 @@ genotype_coding code_marker(double p, bool broad);
 // (skipped, no advance). With a by field in use, a marker whose level code is
 // missing or not a level has no group: it feeds no group, no window and not
 // ALL, though its effect index still advances; for the window borders its level
-// counts as a level of its own, so its neighbours' windows stop at it. In a
-// covariate-block model a regression effect vector shorter than the number of
-// block columns is refused with "! Dimension of %s (%d) is smaller than the
-// number of block columns (%d)\n" on the console.
+// counts as a level of its own, so its neighbours' windows stop at it. The
+// term table is the one model_scan built and sized: its checks of the terms
+// against the block and the marker map are not repeated here.
 plan_status build_plan(const block_context& ctx, const genomic_model& model, compute_plan& out);
 
 // Markers without a level of the by field.

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "genomic/model.h"
 #include "genomic/compute.h"
 #include "genomic/retrieve.h"
 
@@ -19,13 +18,10 @@ int prepare(const block_context& ctx, const genomic_model& model, compute_plan& 
     switch (build_plan(ctx, model, plan)) {
     case plan_status::ready:
         return 0;
-    case plan_status::refused:
-    case plan_status::inconsistent:
-        return MODEL_REFUSED;
     case plan_status::no_memory:
         return PLAN_NO_MEMORY;
     }
-    return MODEL_REFUSED;
+    return PLAN_NO_MEMORY;
 }
 
 // The cycles of a full batch (or the last one): computed together, then

@@ -284,17 +284,6 @@ std::string marker_key(const block_context& ctx, int32_t marker) {
     return std::to_string(marker + 1);
 }
 
-// Markers the analysis used: `used` 1, or -1 for those taken out for new
-// alleles; any other value counts as not used.
-int32_t count_used(const block_context& ctx) {
-    int32_t used = 0;
-    for (int32_t m = 0; m < ctx.markers; ++m) {
-        int u = used_value(ctx, m);
-        if (u == 1 || u == -1) ++used;
-    }
-    return used;
-}
-
 int check_used_count(const genomic_model& model) {
     int refused = 0;
     for (const genomic_term& t : model.terms) {
@@ -353,32 +342,6 @@ int64_t product(int64_t a, int64_t b, int64_t c = 1) {
     return abc;
 }
 
-int allocate_term(genomic_term& t, model_kind kind, int64_t values) {
-    int failures = 0;
-    if (kind == model_kind::regression) {
-        failures += !allocate_zeroed(t.reg_effects, t.reg_len);
-    } else {
-        failures += !allocate_zeroed(t.add_effects, t.add_len);
-        if (kind == model_kind::additive_dominance) failures += !allocate_zeroed(t.dom_effects, t.dom_len);
-    }
-    failures += !allocate_zeroed(t.gvalues, values);
-    failures += !allocate_zeroed(t.gsum, values);
-    failures += !allocate_zeroed(t.gsumsq, values);
-    return failures;
-}
-
-// Every array of the computation, zeroed; returns the number of failures.
-int allocate_arrays(genomic_model& model) {
-    int failures = 0;
-    const int64_t values = product(model.N, model.stored_groups);
-    for (genomic_term& t : model.terms) failures += allocate_term(t, model.kind, values);
-    const int64_t cells = product(model.T, model.T, model.total_groups);
-    failures += !allocate_zeroed(model.matrices, cells);
-    failures += !allocate_zeroed(model.matrix_sum, cells);
-    failures += !allocate_zeroed(model.matrix_sumsq, cells);
-    return failures;
-}
-
 int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_model& model) {
     if (int refused = decide_model(count_terms(mod, opt.block_name), opt.block_name, model)) return refused;
     try {
@@ -392,7 +355,7 @@ int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_
     model.N = ctx.blockset != nullptr ? ctx.blockset->nrec : 0;
     set_groups(opt, ctx, model);
     if (int refused = check_markers(model, ctx, opt.block_name)) return refused;
-    if (int failures = allocate_arrays(model)) {
+    if (int failures = allocate_model_arrays(model)) {
         std::printf("! Problem allocating arrays ... insufficient memory\n");
         return failures;
     }
@@ -453,6 +416,44 @@ int model_scan(FILE* mod, const model_options& opt, const block_context& ctx, ge
         std::printf("! Problem allocating memory ... \n");
         return MODEL_REFUSED;
     }
+}
+
+int32_t count_used(const block_context& ctx) {
+    int32_t used = 0;
+    for (int32_t m = 0; m < ctx.markers; ++m) {
+        int u = used_value(ctx, m);
+        if (u == 1 || u == -1) ++used;
+    }
+    return used;
+}
+
+namespace {
+
+int allocate_term(genomic_term& t, model_kind kind, int64_t values) {
+    int failures = 0;
+    if (kind == model_kind::regression) {
+        failures += !allocate_zeroed(t.reg_effects, t.reg_len);
+    } else {
+        failures += !allocate_zeroed(t.add_effects, t.add_len);
+        if (kind == model_kind::additive_dominance) failures += !allocate_zeroed(t.dom_effects, t.dom_len);
+    }
+    failures += !allocate_zeroed(t.gvalues, values);
+    failures += !allocate_zeroed(t.gsum, values);
+    failures += !allocate_zeroed(t.gsumsq, values);
+    return failures;
+}
+
+}  // namespace
+
+int allocate_model_arrays(genomic_model& model) {
+    int failures = 0;
+    const int64_t values = product(model.N, model.stored_groups);
+    for (genomic_term& t : model.terms) failures += allocate_term(t, model.kind, values);
+    const int64_t cells = product(model.T, model.T, model.total_groups);
+    failures += !allocate_zeroed(model.matrices, cells);
+    failures += !allocate_zeroed(model.matrix_sum, cells);
+    failures += !allocate_zeroed(model.matrix_sumsq, cells);
+    return failures;
 }
 
 }  // namespace tavo

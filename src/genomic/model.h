@@ -63,6 +63,15 @@ std::string term_label(const std::string& name);
 // first "$" equals the block name exactly.
 bool on_block_field(const std::string& term, const std::string& block_name);
 
+// Markers the analysis used: `used` 1, or -1 for those taken out for new
+// alleles; any other value (or no marker map) counts as not used.
+int32_t count_used(const block_context& ctx);
+
+// Sizes and zeroes every array of the term table and the variance matrices
+// from model.kind, T, N, the groups and the terms' vector lengths; the one
+// place where they are sized. Returns the number of failed allocations.
+int allocate_model_arrays(genomic_model& model);
+
 // Resizes `v` to `count` zeroes; false (and `v` left empty) when the count is
 // negative or the memory cannot be had.
 bool allocate_zeroed(std::vector<double>& v, int64_t count);
