@@ -7,26 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "genomic/exit_codes.h"
 #include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {
 
 constexpr const char* TAVOGEN_VERSION = "1.21";
-
-// Error codes of a run (the exit status).
-enum error_code : int {
-    ERR_NONE = 0,
-    ERR_COMMAND_LINE = 1,  // arguments, log file, old-style block name, bywindow=, threads=
-    ERR_JOB_FILES = 2,     // job output files incomplete or unwritable
-    ERR_NOT_FOUND = 3,     // identifier filter or block field not found
-    ERR_SETUP = 4,         // data set set-up failed
-    ERR_NOT_BLOCK = 5,     // the named field is not a block field
-    ERR_MAP_FIELDS = 9,    // marker map: statistics or by= field missing, no key, no linked data set
-    // Loading failed with problem counts whose low byte is 0 (256, 512, ...):
-    // the run must not go on as if the data had loaded.
-    ERR_LOAD_WRAPPED = -1,
-};
 
 // The number of cores the machine reports, or 1 when it reports none: the
 // thread count of the cycle computation when no threads= option is given.

@@ -80,7 +80,7 @@ int check_outputs(cycle_io& io) {
     bool fine = close_output(io.xsample, io.xsample_file);
     fine = close_output(io.xlabel, io.xlabel_file) && fine;
     fine = check_output(io.log, io.log_file) && fine;
-    return fine ? 0 : OUTPUT_FAILED;
+    return fine ? 0 : ERR_OUTPUT_FAILED;
 }
 
 }  // namespace
@@ -94,10 +94,10 @@ int run_cycles(genomic_model& model, const block_context& ctx, cycle_io& io) {
     std::printf("Reading output from MCMC cycle\n");
     int code = 0;
     if (!walk_cycles(plan, batch, model, io)) {
-        code = READING_STOPPED;
+        code = ERR_READING_STOPPED;
     } else if (model.cycles == 0) {
         std::printf("! No MCMC cycles found in %s\n", io.sample_file.c_str());
-        code = READING_STOPPED;
+        code = ERR_READING_STOPPED;
     } else {
         code = write_summaries(model, ctx, io);
     }

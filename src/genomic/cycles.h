@@ -5,15 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "genomic/exit_codes.h"
 #include "genomic/terms.h"
 #include "genomic/output.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {
-
-// Error code of a cycle reading that stopped for a problem, and of a run in
-// which no cycle could be processed.
-constexpr int READING_STOPPED = 7;
 
 // What the run driver hands to the cycle loop. The loop takes over the
 // sample file and the extra files and closes them; the log stays open.
@@ -30,9 +27,9 @@ struct cycle_io {
 };
 
 // Prepares the computation, walks the cycles and writes every output.
-// Returns 0; MODEL_REFUSED when the model does not fit the data; 1 when the
-// plan's arrays cannot be had; READING_STOPPED when the reading stopped for
-// a problem or found no cycle; OUTPUT_FAILED when the G-value file cannot
+// Returns 0; ERR_MODEL_REFUSED when the model does not fit the data; 1 when the
+// plan's arrays cannot be had; ERR_READING_STOPPED when the reading stopped for
+// a problem or found no cycle; ERR_OUTPUT_FAILED when the G-value file cannot
 // be opened or a file cannot be written (this one wins over the others).
 int run_cycles(genomic_model& model, const block_context& ctx, cycle_io& io);
 

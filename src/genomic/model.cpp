@@ -158,21 +158,21 @@ int decide_model(const kind_counts& n, const std::string& block, genomic_model& 
     if (n.regression > 0 && (n.additive > 0 || n.dominance > 0)) {
         std::printf(" Combination of regression and genotype fit models found for block field %s.\n", name);
         std::printf(" This situation cannot be handled now.\n");
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
     if (n.additive > 0 && n.dominance > 0 && n.additive != n.dominance) {
         std::printf("! %d add terms and %d dom terms found for block field %s\n", n.additive, n.dominance, name);
         std::printf("  This situation can not be handled now.\n");
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
     if (n.dominance > 0 && n.additive == 0) {
         std::printf("! Dominance fit without addtive fit found for block field %s\n", name);
         std::printf(" This situation cannot be handled now.\n");
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
     if (n.regression == 0 && n.additive == 0) {
         std::printf("! There are no suitable model parameters found with block field %s\n", name);
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
     if (n.regression > 0) {
         model.kind = model_kind::regression;
@@ -222,7 +222,7 @@ int check_dominance(const genomic_model& model, bool broad) {
     for (const genomic_term& t : model.terms) {
         if (t.add_len != t.dom_len) {
             std::printf("! Dimension of additive and dominance effect vectors do not match\n");
-            return MODEL_REFUSED;
+            return ERR_MODEL_REFUSED;
         }
     }
     if (!broad) std::printf("! Note: dominance is handled in the \"narrow\" sense.\n");
@@ -259,7 +259,7 @@ int check_block_type(const genomic_model& model, const block_context& ctx, const
     if (ctx.block != nullptr && ctx.block->type == needed) return 0;
     std::printf("! Block field %s cannot be used with %s model terms\n", block.c_str(),
                 regression ? "regression" : "genotype");
-    return MODEL_REFUSED;
+    return ERR_MODEL_REFUSED;
 }
 
 // The marker's `used` value; a map without stored values uses no marker.
@@ -290,7 +290,7 @@ int check_used_count(const genomic_model& model) {
         if (t.add_len == model.U) continue;
         std::printf("! Dimension of %s (%d) is not matching \"used\" markers in annotated map file (%d)\n",
                     t.add_name.c_str(), t.add_len, model.U);
-        refused = MODEL_REFUSED;
+        refused = ERR_MODEL_REFUSED;
     }
     return refused;
 }
@@ -304,7 +304,7 @@ int check_frequencies(const block_context& ctx) {
         double p = freq1_value(ctx, m);
         if (p >= 0.0 && p <= 1.0) continue;
         std::printf("! Marker %s is used but its freq1 is missing or outside 0..1\n", marker_key(ctx, m).c_str());
-        refused = MODEL_REFUSED;
+        refused = ERR_MODEL_REFUSED;
     }
     return refused;
 }
@@ -316,7 +316,7 @@ int check_regression_lengths(const genomic_model& model, int32_t columns) {
         if (t.reg_len >= columns) continue;
         std::printf("! Dimension of %s (%d) is smaller than the number of block columns (%d)\n",
                     t.reg_name.c_str(), t.reg_len, columns);
-        refused = MODEL_REFUSED;
+        refused = ERR_MODEL_REFUSED;
     }
     return refused;
 }
@@ -348,7 +348,7 @@ int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_
         model.terms.resize(static_cast<size_t>(model.T));
     } catch (const std::bad_alloc&) {
         std::printf("! Problem allocating memory ... \n");
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
     fill_terms(mod, opt, model);
     if (int refused = check_dominance(model, opt.broad)) return refused;
@@ -414,7 +414,7 @@ int model_scan(FILE* mod, const model_options& opt, const block_context& ctx, ge
         return scan(mod, opt, ctx, out);
     } catch (const std::bad_alloc&) {  // a name or label beyond the memory
         std::printf("! Problem allocating memory ... \n");
-        return MODEL_REFUSED;
+        return ERR_MODEL_REFUSED;
     }
 }
 

@@ -7,12 +7,10 @@
 #include <cstdio>
 #include <string>
 
+#include "genomic/exit_codes.h"
 #include "genomic/terms.h"
 
 namespace tavo {
-
-// Error code of every refusal of the scan.
-constexpr int MODEL_REFUSED = 6;
 
 // The run options that the scan needs.
 struct model_options {
@@ -27,7 +25,7 @@ struct model_options {
 // by field of `ctx` (by_pos >= 0) and the window width, checks the terms
 // against the block and the marker map, and allocates and zeroes the arrays.
 // Prints on the console only; the last line is "Model scanning done\n".
-// Returns 0, MODEL_REFUSED for a refusal, or the number of failed
+// Returns 0, ERR_MODEL_REFUSED for a refusal, or the number of failed
 // allocations. The work vectors of the computation are not allocated here.
 int model_scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_model& out);
 

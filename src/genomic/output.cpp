@@ -253,11 +253,11 @@ int write_gvalue_file(const genomic_model& model, const block_context& ctx, cons
     file_ptr file(std::fopen(name.c_str(), "w"));
     if (!file) {
         std::printf("! Problem opening file (%s) for writing\n", name.c_str());
-        return OUTPUT_FAILED;
+        return ERR_OUTPUT_FAILED;
     }
     write_gvalue_header(file.get(), model, ctx);
     write_gvalue_rows(file.get(), model, ctx);
-    if (!close_output(file, name)) return OUTPUT_FAILED;
+    if (!close_output(file, name)) return ERR_OUTPUT_FAILED;
     std::printf("G-values of individuals were written to file %s\n", name.c_str());
     return 0;
 }

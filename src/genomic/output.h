@@ -8,14 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "genomic/exit_codes.h"
 #include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
 namespace tavo {
-
-// Error code of a G-value file that cannot be opened and of a write error on
-// any output file.
-constexpr int OUTPUT_FAILED = 8;
 
 // How the groups of the computation are laid out in the outputs.
 enum class group_layout : uint8_t {
@@ -72,7 +69,7 @@ void write_log_table(FILE* log, const genomic_model& model, const block_context&
 // base + ".gval" + (by field without windows: ".by" + by name) + ".txt"
 std::string gvalue_file_name(const genomic_model& model, const output_names& names);
 
-// Writes the G-value file; returns 0, or OUTPUT_FAILED when it cannot be
+// Writes the G-value file; returns 0, or ERR_OUTPUT_FAILED when it cannot be
 // opened or written (message on the console).
 int write_gvalue_file(const genomic_model& model, const block_context& ctx, const output_names& names);
 

@@ -143,7 +143,7 @@ TEST(CycleLoop, ByLevelsRunKeepsEachRecordOnOneLine) {
 
 TEST(CycleLoop, EmptySampleFileEndsWithSevenAndNoSummaries) {
     run_fixture fx;
-    EXPECT_EQ(fx.run(""), READING_STOPPED);
+    EXPECT_EQ(fx.run(""), ERR_READING_STOPPED);
     EXPECT_EQ(fx.console, "Reading output from MCMC cycle\n\n! No MCMC cycles found in run.out\n");
     EXPECT_EQ(fx.text(".xout"), "");
     EXPECT_EQ(fx.text(".xlab"), "");
@@ -153,7 +153,7 @@ TEST(CycleLoop, EmptySampleFileEndsWithSevenAndNoSummaries) {
 
 TEST(CycleLoop, ReadingStopEndsWithSevenAfterTheCyclesBefore) {
     run_fixture fx;
-    EXPECT_EQ(fx.run("1 add.a 1 5\n2 add.b 2 7\n3 add.a 1 1\n"), READING_STOPPED);
+    EXPECT_EQ(fx.run("1 add.a 1 5\n2 add.b 2 7\n3 add.a 1 1\n"), ERR_READING_STOPPED);
     EXPECT_EQ(fx.console, "Reading output from MCMC cycle\n1\r"
                           "\n!Problem retrieving samples for cycle 2: add.a not found\n\n");
     EXPECT_EQ(fx.text(".xout"), "1 var.genom 16\n1 gval.a 4 0 -4\n");
@@ -166,7 +166,7 @@ TEST(CycleLoop, ReadingStopEndsWithSevenAfterTheCyclesBefore) {
 TEST(CycleLoop, UnopenableGValueFileEndsWithEightAfterTheOtherOutputs) {
     run_fixture fx;
     fx.io.names.base_name = "/nonexistent-folder/run";
-    EXPECT_EQ(fx.run("1 add.a 1 5\n"), OUTPUT_FAILED);
+    EXPECT_EQ(fx.run("1 add.a 1 5\n"), ERR_OUTPUT_FAILED);
     EXPECT_EQ(fx.console, "Reading output from MCMC cycle\n1\r\n1 output samples processed\n"
                           "! Problem opening file (/nonexistent-folder/run.gval.txt) for writing\n");
     EXPECT_EQ(fx.text(".xlab"), "var.genom 1 var(a)\n");
@@ -175,13 +175,13 @@ TEST(CycleLoop, UnopenableGValueFileEndsWithEightAfterTheOtherOutputs) {
 
 TEST(CycleLoop, WriteErrorOnTheExtraSampleFileEndsWithEight) {
     run_fixture fx;
-    EXPECT_EQ(fx.run("1 add.a 1 5\n", "/dev/full"), OUTPUT_FAILED);
+    EXPECT_EQ(fx.run("1 add.a 1 5\n", "/dev/full"), ERR_OUTPUT_FAILED);
     EXPECT_NE(fx.console.find("G-values of individuals were written"), std::string::npos);
     const std::string tail = "! Problem writing file (/dev/full)\n";
     EXPECT_EQ(fx.console.substr(fx.console.size() - tail.size()), tail);
 
     run_fixture stopped;  // a write error also wins over a reading stop
-    EXPECT_EQ(stopped.run("1 add.a 1 5\n2 add.b 1 5\n", "/dev/full"), OUTPUT_FAILED);
+    EXPECT_EQ(stopped.run("1 add.a 1 5\n2 add.b 1 5\n", "/dev/full"), ERR_OUTPUT_FAILED);
 }
 
 TEST(CycleLoop, TheNoLevelNoteComesBeforeTheFirstCycle) {

@@ -191,7 +191,7 @@ TEST(ModelScan, RefusedCombinationsStopWithCodeSix) {
     for (const auto& c : cases) {
         model_fixture f;
         scan_result r = f.scan(c.mod);
-        EXPECT_EQ(r.code, tavo::MODEL_REFUSED) << c.mod;
+        EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED) << c.mod;
         EXPECT_TRUE(ends_with(r.console, c.tail)) << r.console;
     }
 }
@@ -200,7 +200,7 @@ TEST(ModelScan, UsedCountTakesOneAndMinusOneOnly) {
     model_fixture f;
     f.markers({1, -1, 0, 2, 1}, {0.5, -9999.0, -9999.0, 7.0, 0.25});
     scan_result r = f.scan(add_line("a") + add_line("b", 4) + add_line("c", 5));
-    EXPECT_EQ(r.code, tavo::MODEL_REFUSED);
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
     EXPECT_EQ(r.console, "Found add model term: a\nFound add model term: b\nFound add model term: c\n"
                          "! Dimension of b (4) is not matching \"used\" markers in annotated map file (3)\n"
                          "! Dimension of c (5) is not matching \"used\" markers in annotated map file (3)\n");
@@ -215,7 +215,7 @@ TEST(ModelScan, UsedMarkersNeedAFrequencyWithinZeroAndOne) {
     model_fixture f;
     f.markers({1, 1, -1, 1, 1}, {-9999.0, 1.5, -9999.0, 0.0, 1.0});
     scan_result r = f.scan(add_line("a", 5));
-    EXPECT_EQ(r.code, tavo::MODEL_REFUSED);
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
     EXPECT_TRUE(ends_with(r.console, "! Marker snp1 is used but its freq1 is missing or outside 0..1\n"
                                      "! Marker snp2 is used but its freq1 is missing or outside 0..1\n"));
 }
@@ -224,12 +224,12 @@ TEST(ModelScan, TermsMustSuitTheBlockTypeBeforeTheUsedCount) {
     model_fixture f;
     f.covariate_block();
     scan_result r = f.scan(add_line("a", 9));
-    EXPECT_EQ(r.code, tavo::MODEL_REFUSED);
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
     EXPECT_EQ(r.console, "Found add model term: a\n! Block field geno cannot be used with genotype model terms\n");
 
     f.genotype_block();
     r = f.scan("r 3 3 0 0 r$geno\n");
-    EXPECT_EQ(r.code, tavo::MODEL_REFUSED);
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
     EXPECT_EQ(r.console, "Found reg model term: r\n! Block field geno cannot be used with regression model terms\n");
 }
 
@@ -238,7 +238,7 @@ TEST(ModelScan, RegressionVectorsMustCoverTheBlockColumns) {
     f.covariate_block();
     f.opt.usefit = true;
     scan_result r = f.scan("r1 3 2 0 0 r$geno\nr2 3 4 0 0 r$geno\nr3 3 -1 0 0 r$geno\n");
-    EXPECT_EQ(r.code, tavo::MODEL_REFUSED);
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
     EXPECT_TRUE(ends_with(r.console,
                           "! Dimension of fit.r1 (2) is smaller than the number of block columns (3)\n"
                           "! Dimension of fit.r3 (-1) is smaller than the number of block columns (3)\n"));

@@ -276,7 +276,7 @@ TEST(GenomicOutput, UnopenableOrUnwritableFilesFailWithCodeEight) {
     fx.model.cycles = 1;
     fx.names.base_name = "/nonexistent-folder/run";
     CaptureStdout();
-    EXPECT_EQ(write_gvalue_file(fx.model, fx.ctx, fx.names), OUTPUT_FAILED);
+    EXPECT_EQ(write_gvalue_file(fx.model, fx.ctx, fx.names), ERR_OUTPUT_FAILED);
     EXPECT_EQ(GetCapturedStdout(), "! Problem opening file (/nonexistent-folder/run.gval.txt) for writing\n");
 
     file_ptr full(std::fopen("/dev/full", "w"));
