@@ -132,7 +132,12 @@ int finish_run(run_settings& s, int code) {
         std::printf("tavogen finished at %s\n", finished.c_str());
         if (s.log) std::fprintf(s.log, "\ntavogen finished at %s\n", finished.c_str());
     }
-    if (s.log) std::fclose(s.log);
+    // The log's last bytes reach the file only when it is closed: a run whose
+    // log could not be written completely does not end as it would have.
+    if (s.log && std::fclose(s.log) != 0) {
+        std::printf("! Write error on log file %s\n", s.log_file.c_str());
+        code = ERR_OUTPUT_FAILED;
+    }
     s.log = nullptr;
     return code;
 }

@@ -107,8 +107,10 @@ int locate_block_field(run_settings& s);
 int load_block_data(run_settings& s);
 
 // The finishing sequence: releases the data sets, prints the finishing lines,
-// closes the log and returns `code` as the exit status. A negative code
-// reaches the operating system as its low byte.
+// closes the log and returns `code` as the exit status, or ERR_OUTPUT_FAILED
+// (after "! Write error on log file %s\n") when the log cannot be closed
+// without a write error. A negative code reaches the operating system as its
+// low byte.
 int finish_run(run_settings& s, int code);
 
 }  // namespace tavo

@@ -350,4 +350,16 @@ TEST(TavogenRun, ResultsDoNotDependOnTheThreadCount) {
     }
 }
 
+// The log's last bytes are written when it is closed: a failure there is a
+// write error of the log, not a success.
+TEST(TavogenRun, LogThatCannotBeClosedWithoutErrorEndsWithCodeEight) {
+    scratch_dir dir("drv");
+    std::filesystem::create_symlink("/dev/full", dir.file("run.glog"));
+    const auto r = run_program(TAVOGEN_BIN, {"run", "geno"}, dir.path.string());
+    EXPECT_EQ(r.status, 8);
+    const std::string tail = "! Write error on log file run.glog\n";
+    ASSERT_GE(r.console.size(), tail.size());
+    EXPECT_EQ(r.console.substr(r.console.size() - tail.size()), tail);
+}
+
 }  // namespace
