@@ -1,11 +1,11 @@
 // Command-line options: the option table, its matching and the values.
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <thread>
 
 #include "driver/run.h"
 #include "text/keywords.h"
+#include "text/numbers.h"
 
 namespace tavo {
 
@@ -21,25 +21,6 @@ constexpr size_t IDS_VALUE_AT = 4;
 constexpr size_t BY_VALUE_AT = 3;
 constexpr size_t BYWINDOW_VALUE_AT = 9;
 constexpr size_t THREADS_VALUE_AT = 8;
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-// The argument with leading blanks and tabs skipped, up to the next blank, tab or end.
-std::string_view option_word(std::string_view arg) {
-    size_t start = 0;
-    while (start < arg.size() && is_blank(arg[start])) ++start;
-    size_t end = start;
-    while (end < arg.size() && !is_blank(arg[end])) ++end;
-    return arg.substr(start, end - start);
-}
-
-bool entry_matches(std::string_view entry, std::string_view word) {
-    if (!entry.empty() && entry.back() == '*') {
-        std::string_view prefix = entry.substr(0, entry.size() - 1);
-        return word.size() >= prefix.size() && begins_ignoring_case(word, prefix);
-    }
-    return equal_ignoring_case(word, entry);
-}
 
 std::string_view value_from(std::string_view arg, size_t position) {
     return position < arg.size() ? arg.substr(position) : std::string_view{};
@@ -113,17 +94,7 @@ int take_option(run_settings& s, const std::string& arg) {
 }  // namespace
 
 option_entry match_option(std::string_view arg) {
-    const std::string_view word = option_word(arg);
-    std::string_view rest = OPTION_TABLE;
-    int number = 0;
-    while (!rest.empty()) {
-        const size_t end = rest.find(';');
-        if (entry_matches(rest.substr(0, end), word)) return static_cast<option_entry>(number);
-        if (end == std::string_view::npos) break;
-        rest.remove_prefix(end + 1);
-        ++number;
-    }
-    return OPT_NONE;
+    return static_cast<option_entry>(match_keyword(OPTION_TABLE, first_word(arg)));
 }
 
 int default_threads() {
@@ -132,21 +103,7 @@ int default_threads() {
 }
 
 bool read_leading_int(std::string_view text, int& value) {
-    size_t i = 0;
-    while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    const size_t first_digit = i;
-    long long magnitude = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
-        magnitude = magnitude * 10 + (text[i] - '0');
-        if (magnitude > static_cast<long long>(INT_MAX) + 1) return false;  // does not fit
-    }
-    if (i == first_digit) return false;
-    const long long number = negative ? -magnitude : magnitude;
-    if (number > INT_MAX) return false;
-    value = static_cast<int>(number);
-    return true;
+    return read_int(text, value, int_overflow::refuse).ok();
 }
 
 int read_options(run_settings& s) {

@@ -8,6 +8,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/lines.h"
+#include "text/numbers.h"
+
 namespace tavo {
 
 namespace {
@@ -42,13 +45,7 @@ struct record_reader {
         }
         return c;
     }
-    int raw() {
-        int c = std::getc(in);
-        if (c != '\r') return c;
-        int next = std::getc(in);
-        if (next != '\n' && next != EOF) std::ungetc(next, in);
-        return '\n';
-    }
+    int raw() { return next_char(in, line_ends::any); }
     void skip_space() {
         while (peek() != EOF && std::isspace(peek())) take();
     }
@@ -76,21 +73,15 @@ enum class number_result : uint8_t { read, not_a_number, too_large };
 
 number_result read_number(record_reader& r, int& value) {
     r.skip_space();
-    bool negative = false;
-    if (r.peek() == '+' || r.peek() == '-') negative = r.take() == '-';
-    if (r.peek() == EOF || !std::isdigit(r.peek())) return number_result::not_a_number;
-    long long magnitude = 0;
-    bool too_large = false;
-    while (r.peek() != EOF && std::isdigit(r.peek())) {
-        magnitude = magnitude * 10 + (r.take() - '0');
-        if (magnitude > static_cast<long long>(INT_MAX) + 1) {
-            too_large = true;
-            magnitude = static_cast<long long>(INT_MAX) + 1;
-        }
+    std::string number;  // the sign and the digits, all of them taken off the stream
+    if (r.peek() == '+' || r.peek() == '-') number.push_back(static_cast<char>(r.take()));
+    while (r.peek() != EOF && std::isdigit(r.peek())) number.push_back(static_cast<char>(r.take()));
+    switch (read_int(number, value, int_overflow::refuse).status) {
+    case int_status::read: return number_result::read;
+    case int_status::out_of_range: return number_result::too_large;
+    case int_status::not_a_number: break;
     }
-    if (too_large || (!negative && magnitude > INT_MAX)) return number_result::too_large;
-    value = static_cast<int>(negative ? -magnitude : magnitude);
-    return number_result::read;
+    return number_result::not_a_number;
 }
 
 // After a failed number item: a word that opens a later line than the

@@ -4,7 +4,8 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
-#include <cstring>
+
+#include "text/numbers.h"
 
 namespace tavo {
 
@@ -19,54 +20,15 @@ const char* skip_blanks(const char* p, const char* end) {
     return p;
 }
 
-// Moves the unread bytes to the front and reads more behind them; the buffer
-// doubles when the unread bytes fill it (a line longer than the buffer).
-void refill(sample_reader& r) {
-    const size_t kept = r.end - r.pos;
-    if (r.pos > 0 && kept > 0) std::memmove(r.buffer.data(), r.buffer.data() + r.pos, kept);
-    r.pos = 0;
-    r.end = kept;
-    if (kept == r.buffer.size()) r.buffer.resize(r.buffer.size() * 2);
-    const size_t got = std::fread(r.buffer.data() + r.end, 1, r.buffer.size() - r.end, r.in);
-    r.end += got;
-    if (got == 0) {
-        r.at_eof = true;
-        r.read_error = std::ferror(r.in) != 0;
-    }
-}
-
-// The next line without its end, as a view into the buffer that stays valid
-// until the next call; false at the end of the file.
-bool next_line(sample_reader& r, std::string_view& out) {
-    for (;;) {
-        const char* begin = r.buffer.data() + r.pos;
-        const size_t avail = r.end - r.pos;
-        const auto* nl = static_cast<const char*>(std::memchr(begin, '\n', avail));
-        const size_t limit = nl ? static_cast<size_t>(nl - begin) : avail;
-        const auto* cr = static_cast<const char*>(std::memchr(begin, '\r', limit));
-        // A "\r" as the last byte in hand may be followed by the "\n" of "\r\n".
-        const bool cr_undecided = cr && cr + 1 == begin + avail && !r.at_eof;
-        if ((cr && !cr_undecided) || nl || (r.at_eof && avail > 0)) {
-            const size_t length = cr ? static_cast<size_t>(cr - begin) : limit;
-            out = std::string_view(begin, length);
-            r.pos += length;
-            if (r.pos < r.end) ++r.pos;  // the line end itself
-            if (cr && r.pos < r.end && r.buffer[r.pos] == '\n') ++r.pos;
-            ++r.line;
-            return true;
-        }
-        if (r.at_eof) return false;
-        refill(r);
-    }
-}
-
 // "%d"-like integer with an optional sign; the token must end at a blank or
 // at the end of the line.
 bool parse_cycle(const char*& p, const char* end, int32_t& value) {
-    if (p < end && *p == '+' && p + 1 < end && p[1] != '-') ++p;
-    const auto [ptr, ec] = std::from_chars(p, end, value);
-    if (ec != std::errc() || (ptr < end && !is_blank(*ptr))) return false;
-    p = ptr;
+    const std::string_view token(p, static_cast<size_t>(end - p));
+    const int_reading number = read_int(token, value, int_overflow::refuse);
+    if (!number.ok()) return false;
+    const char* after = p + number.end;
+    if (after < end && !is_blank(*after)) return false;
+    p = after;
     return true;
 }
 
@@ -74,11 +36,12 @@ bool parse_cycle(const char*& p, const char* end, int32_t& value) {
 void read_head(sample_reader& r) {
     std::string_view line;
     for (;;) {
-        if (!next_line(r, line)) {
-            r.status = r.read_error ? head_status::unreadable : head_status::end;
-            if (r.read_error) ++r.line;
+        if (!next_line(r.lines, line)) {
+            r.status = r.lines.read_error ? head_status::unreadable : head_status::end;
+            if (r.lines.read_error) ++r.line;
             return;
         }
+        ++r.line;
         const char* end = line.data() + line.size();
         const char* p = skip_blanks(line.data(), end);
         if (p == end) continue;
@@ -247,11 +210,8 @@ std::from_chars_result read_number(const char* first, const char* last, double& 
 }
 
 void start_reading(sample_reader& r, FILE* in, const std::string& file_name, size_t chunk) {
-    r.in = in;
     r.file_name = file_name;
-    r.buffer.assign(chunk > 0 ? chunk : 1, '\0');
-    r.pos = r.end = 0;
-    r.at_eof = r.read_error = false;
+    start_lines(r.lines, in, line_ends::any, chunk);
     r.line = 0;
     read_head(r);
 }

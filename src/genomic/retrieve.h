@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "genomic/terms.h"
+#include "text/lines.h"
 
 namespace tavo {
 
@@ -26,13 +27,8 @@ enum class head_status : uint8_t {
 
 // The reader's state between cycles.
 struct sample_reader {
-    FILE* in = nullptr;            // the open sample output file (not owned)
+    line_source lines;             // the open sample output file (not owned), line by line
     std::string file_name;         // for messages
-    std::vector<char> buffer;      // bytes read from the file and not yet taken
-    size_t pos = 0;                // first unread byte of the buffer
-    size_t end = 0;                // end of the bytes read
-    bool at_eof = false;           // nothing more to read (end of file or read error)
-    bool read_error = false;
     int32_t line = 0;              // number of the line most recently read, from 1
     int32_t cycle = 0;             // the current cycle
     head_status status = head_status::end;  // result of the most recent head read

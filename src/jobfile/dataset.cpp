@@ -1,12 +1,12 @@
 #include "jobfile/dataset.h"
 
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
 #include <string>
 
 #include "text/keywords.h"
+#include "text/numbers.h"
 
 namespace tavo {
 
@@ -137,17 +137,6 @@ bool is_option_word(std::string_view word) {
     return word.find('=') != std::string_view::npos || (!word.empty() && word.front() == '-');
 }
 
-// Reads an integer the way "%d" does; false when none begins the text.
-bool read_int(const char* text, int& number) {
-    char* end = nullptr;
-    const long read = std::strtol(text, &end, 10);
-    if (end == text) return false;
-    if (read > INT_MAX) number = INT_MAX;
-    else if (read < INT_MIN) number = INT_MIN;
-    else number = static_cast<int>(read);
-    return true;
-}
-
 }  // namespace
 
 int dataset_word(dataset& ds, std::string_view word, int jobline) {
@@ -185,7 +174,7 @@ int dataset_int_option(dataset& ds, std::string_view key) {
         const char* option = next_token(ds.options, ds.options_cursor);
         if (!begins_ignoring_case(option, prefix)) continue;
         int number = -9999;
-        return read_int(option + prefix.size(), number) ? number : -9999;
+        return read_int(option + prefix.size(), number, int_overflow::clamp).ok() ? number : -9999;
     }
     return -9999;
 }

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "text/keywords.h"
+#include "text/lines.h"
 
 namespace tavo {
 
@@ -14,28 +15,8 @@ enum section : int { SECTION_DATA, SECTION_XDATA, SECTION_MODEL, SECTION_CHAIN, 
 
 constexpr std::string_view section_keywords = "data;xdata;model;chain;";
 
-// Reads one whole line, its LF included, however long it is; false at the
-// end of the stream before the first character.
-bool read_line(FILE* in, std::string& line) {
-    line.clear();
-    int c;
-    while ((c = getc(in)) != EOF) {
-        line.push_back(static_cast<char>(c));
-        if (c == '\n') break;
-    }
-    return !line.empty();
-}
-
-// The line without its final LF and the CR before it (a CR ending the last
-// line of the file is dropped as well).
-std::string_view without_line_end(std::string_view line) {
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    return line;
-}
-
-// Blank lines (blanks, tabs and the line end) and comment lines ("#" as the
-// first character that is not a blank or tab) are passed over.
+// Blank lines (blanks, tabs and CRs) and comment lines ("#" as the first
+// character that is not a blank or tab) are passed over.
 bool is_blank_or_comment(std::string_view line) {
     const size_t first = line.find_first_not_of(" \t");
     if (first == std::string_view::npos) return true;
@@ -50,8 +31,8 @@ void print_text(std::string_view text) {
 // Pass 1: the variables $path= and $path_out= (the last occurrence wins);
 // a "$" line without "=" stops the reading with result 1.
 int read_variables(FILE* in, job& j, std::string& raw) {
-    while (read_line(in, raw)) {
-        const std::string_view line = without_line_end(raw);
+    while (read_line(in, raw, line_ends::lf)) {
+        const std::string_view line = raw;
         if (line.empty() || line.front() != '$') continue;
         const size_t eq = line.find('=');
         if (eq == std::string_view::npos) {
@@ -75,10 +56,10 @@ int read_sections(FILE* in, job& j, std::string& raw) {
     int jobline = 0;
     int current = SECTION_NONE;
     dataset* declared = nullptr;
-    while (read_line(in, raw)) {
+    while (read_line(in, raw, line_ends::lf)) {
         ++jobline;
         if (is_blank_or_comment(raw)) continue;
-        std::string_view line = without_line_end(raw);
+        std::string_view line = raw;
         const int keyword = match_keyword(section_keywords, first_word(line));
         if (keyword >= 0) {
             current = keyword;

@@ -7,6 +7,7 @@
 
 #include "sheets/datasheet.h"
 #include "text/keywords.h"
+#include "text/numbers.h"
 #include "loader/loader.h"
 
 namespace tavo {
@@ -23,13 +24,9 @@ std::optional<int32_t> size_option(datacol& col) {
     for (int32_t i = 0; i < col.options.count; ++i) {
         const char* option = next_token(col.options, col.option_cursor);
         if (!begins_ignoring_case(option, prefix)) continue;
-        const char* digits = option + prefix.size();
-        char* end = nullptr;
-        const long value = std::strtol(digits, &end, 10);
-        if (end == digits) return std::nullopt;
-        if (value > std::numeric_limits<int32_t>::max()) return std::numeric_limits<int32_t>::max();
-        if (value < std::numeric_limits<int32_t>::min()) return std::numeric_limits<int32_t>::min();
-        return static_cast<int32_t>(value);
+        int value = 0;
+        if (!read_int(option + prefix.size(), value, int_overflow::clamp).ok()) return std::nullopt;
+        return value;
     }
     return std::nullopt;
 }

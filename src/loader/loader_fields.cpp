@@ -12,6 +12,7 @@
 #include "loader/loader_internal.h"
 #include "sheets/readbuff.h"
 #include "text/keywords.h"
+#include "text/numbers.h"
 
 namespace tavo {
 namespace {
@@ -148,14 +149,7 @@ void store_ragged(load_state& st, datacol& col, int32_t row) {
 }  // namespace
 
 bool scan_int(const char* token, int32_t& value) {
-    const char* start = number_start(token);
-    if (!is_digit(*start) && !(*start == '-' && is_digit(start[1]))) return false;
-    const char* end = start + strlen(start);
-    int32_t read = 0;
-    const auto [stop, error] = std::from_chars(start, end, read);
-    if (error != std::errc{}) return false;  // out of the 32-bit range: no integer to store
-    value = read;
-    return true;
+    return read_int(token, value, int_overflow::refuse).ok();  // out of the 32-bit range: no integer to store
 }
 
 bool scan_real(const char* token, double& value) {

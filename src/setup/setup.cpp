@@ -8,6 +8,7 @@
 #include <new>
 
 #include "text/keywords.h"
+#include "text/lines.h"
 #include "setup/setup_parts.h"
 
 namespace tavo {
@@ -18,47 +19,17 @@ bool named(const dataset& ds, std::string_view role) { return equal_ignoring_cas
 bool has_no_key(const dataset& ds) { return ds.key.empty() || ds.key == "[nokey]"; }
 
 int64_t count_lines(FILE* in) {
-    std::vector<char> chunk(size_t{1} << 20);
-    int64_t lines = 0;
-    bool any = false;
-    bool after_cr = false;  // the byte before the current chunk was a CR
-    char last = '\0';
-    size_t n = 0;
-    while ((n = fread(chunk.data(), 1, chunk.size(), in)) > 0) {
-        const char* begin = chunk.data();
-        const char* end = begin + n;
-        if (!memchr(begin, '\r', n)) {
-            // The common case: LF line ends only (an LF right after a CR
-            // ending the previous chunk closes no further line).
-            lines += std::count(begin, end, '\n');
-            if (after_cr && *begin == '\n') --lines;
-        } else {
-            for (const char* p = begin; p < end; ++p) {
-                if (*p == '\r' || (*p == '\n' && !after_cr)) ++lines;
-                after_cr = *p == '\r';
-            }
-        }
-        any = true;
-        last = end[-1];
-        after_cr = last == '\r';
-    }
-    if (any && last != '\n' && last != '\r') ++lines;
+    const int64_t lines = tavo::count_lines(in, line_ends::any);
     rewind(in);
     return lines;
 }
 
 std::vector<std::string> read_header_words(FILE* in) {
     std::vector<std::string> words;
-    std::string word;
-    for (int c = getc(in); c != EOF && c != '\n' && c != '\r'; c = getc(in)) {
-        if (c == ' ' || c == '\t') {
-            if (!word.empty()) words.push_back(std::move(word));
-            word.clear();
-        } else {
-            word += static_cast<char>(c);
-        }
-    }
-    if (!word.empty()) words.push_back(std::move(word));
+    std::string line;
+    read_line(in, line, line_ends::any);
+    std::string_view rest = line;
+    for (std::string_view word = take_word(rest); !word.empty(); word = take_word(rest)) words.emplace_back(word);
     rewind(in);
     return words;
 }

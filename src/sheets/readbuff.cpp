@@ -7,6 +7,7 @@
 // character after that line end. Either way a call leaves the stream at the
 // start of the next line, where the loader and drop_line expect it. A stream
 // that cannot seek is read character by character, never past the line end.
+// Lines end by the data file rule of text/lines.h (LF, CR LF or a lone CR).
 #include <sys/types.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 
 #include "sheets/readbuff.h"
 #include "sheets/datacol.h"
+#include "text/lines.h"
 
 namespace tavo {
 namespace {
@@ -38,13 +40,6 @@ constexpr std::array<uint8_t, 256> char_kinds = [] {
 }();
 
 inline uint8_t char_class(char c) { return char_kinds[static_cast<unsigned char>(c)]; }
-
-// The character after a carriage return belongs to the line end only when it
-// is a line feed; anything else starts the next line and goes back.
-void finish_carriage_return(FILE* in) {
-    const int next = getc_unlocked(in);
-    if (next != '\n' && next != EOF) ungetc(next, in);
-}
 
 // A line's first piece is read character by character: a short line costs
 // no more than that. A longer line goes on in pieces read with fgets, which
@@ -372,11 +367,6 @@ int readbuff(FILE* in, datacol* first, int nfields) {
     return result;
 }
 
-void drop_line(FILE* in) {
-    flockfile(in);
-    line_reader line(in);
-    line.drop_rest();
-    funlockfile(in);
-}
+void drop_line(FILE* in) { skip_line(in, line_ends::any); }
 
 }  // namespace tavo

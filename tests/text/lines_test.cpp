@@ -1,0 +1,113 @@
+#include "text/lines.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tavo {
+namespace {
+
+using lines = std::vector<std::string>;
+using stream = std::unique_ptr<FILE, int (*)(FILE*)>;
+
+stream stream_of(const std::string& text) {
+    stream in(std::tmpfile(), std::fclose);
+    std::fwrite(text.data(), 1, text.size(), in.get());
+    std::rewind(in.get());
+    return in;
+}
+
+lines by_read_line(const std::string& text, line_ends ends) {
+    stream in = stream_of(text);
+    lines out;
+    for (std::string line; read_line(in.get(), line, ends);) out.push_back(line);
+    return out;
+}
+
+lines by_line_source(const std::string& text, line_ends ends, size_t chunk) {
+    stream in = stream_of(text);
+    line_source source;
+    start_lines(source, in.get(), ends, chunk);
+    lines out;
+    for (std::string_view line; next_line(source, line);) out.emplace_back(line);
+    EXPECT_FALSE(source.read_error);
+    return out;
+}
+
+// Every other line dropped by skip_line, the rest read: each skip must stop
+// right after its line end.
+lines by_skipping(const std::string& text, line_ends ends) {
+    stream in = stream_of(text);
+    lines out;
+    for (std::string line;;) {
+        skip_line(in.get(), ends);
+        if (!read_line(in.get(), line, ends)) break;
+        out.push_back(line);
+    }
+    return out;
+}
+
+lines every_other(const lines& all) {
+    lines out;
+    for (size_t i = 1; i < all.size(); i += 2) out.push_back(all[i]);
+    return out;
+}
+
+struct line_case {
+    std::string text;
+    line_ends ends;
+    lines expected;
+};
+
+// Every reader of lines and the line counter against the same table, under
+// both line-end rules; the buffered reader at chunk sizes that split line
+// ends, and a line that crosses the counter's 1 MiB chunk with its CR LF.
+TEST(Lines, EdgeSweep) {
+    const std::string long_line(size_t{1} << 19, 'x');
+    const std::string to_chunk_end((size_t{1} << 20) - 1, 'y');
+    const line_ends lf = line_ends::lf;
+    const line_ends any = line_ends::any;
+    const line_case cases[] = {
+        {"", lf, {}},
+        {"", any, {}},
+        {"a\nb\n", lf, {"a", "b"}},
+        {"a\nb\n", any, {"a", "b"}},
+        {"a\nb", lf, {"a", "b"}},
+        {"a\nb", any, {"a", "b"}},
+        {"a\r\nb\r\n", lf, {"a", "b"}},
+        {"a\r\nb\r\n", any, {"a", "b"}},
+        {"a\rb\r", lf, {"a\rb"}},
+        {"a\rb\r", any, {"a", "b"}},
+        {"a\rb\rc", lf, {"a\rb\rc"}},
+        {"a\rb\rc", any, {"a", "b", "c"}},
+        {"a\r\r\nb", lf, {"a\r", "b"}},
+        {"a\r\r\nb", any, {"a", "", "b"}},
+        {"\n\n", lf, {"", ""}},
+        {"\n\n", any, {"", ""}},
+        {"\r\r\n\r", lf, {"\r", ""}},
+        {"\r\r\n\r", any, {"", "", ""}},
+        {" \t \n", any, {" \t "}},
+        {std::string("a\0b\n\0", 5), any, {std::string("a\0b", 3), std::string("\0", 1)}},
+        {long_line + "\r\n" + long_line, lf, {long_line, long_line}},
+        {long_line + "\r" + long_line, any, {long_line, long_line}},
+        {to_chunk_end + "\r\nz", lf, {to_chunk_end, "z"}},
+        {to_chunk_end + "\r\nz", any, {to_chunk_end, "z"}},
+        {to_chunk_end + "\r\r\n", any, {to_chunk_end, ""}},
+    };
+    for (const line_case& c : cases) {
+        const std::string name = c.text.size() > 20 ? c.text.substr(c.text.size() - 20) : c.text;
+        const char* rule = c.ends == lf ? "lf" : "any";
+        SCOPED_TRACE(testing::Message() << rule << " \"" << name << '"');
+        EXPECT_EQ(by_read_line(c.text, c.ends), c.expected);
+        for (const size_t chunk : {size_t{1}, size_t{2}, size_t{3}, size_t{4096}})
+            EXPECT_EQ(by_line_source(c.text, c.ends, chunk), c.expected) << "chunk " << chunk;
+        EXPECT_EQ(by_skipping(c.text, c.ends), every_other(c.expected));
+        stream in = stream_of(c.text);
+        EXPECT_EQ(count_lines(in.get(), c.ends), static_cast<int64_t>(c.expected.size()));
+    }
+}
+
+}  // namespace
+}  // namespace tavo
