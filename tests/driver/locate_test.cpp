@@ -16,8 +16,10 @@ namespace {
 using testutil::mask_times;
 using testutil::read_file;
 using testutil::run_program;
+using testutil::tavogen_console_end;
+using testutil::tavogen_finished;
 
-const std::string BANNER = "tavogen - tavo genomics post-analysis 1.21 on <time>\n";
+const std::string& BANNER = testutil::TAVOGEN_BANNER;
 
 // Three individuals, three markers: the usual genotype job.
 const std::string ANIMALS = "A1 H1 3.2\nA2 H1 4.1\nA3 H2 5.0\n";
@@ -38,11 +40,6 @@ const std::string MAP_SHEET =
     "    m2\t   1\t     CT\t      0.4\t   0\t      1\t    \n"
     "    m3\t   2\t     AC\t      0.3\t   1\t      0\t    \n"
     "    ....\n";
-
-std::string finished_with(int code) {
-    if (code == 0) return "tavogen finished at <time>\n\n";
-    return "tavogen finished with error code " + std::to_string(code) + " at <time>\n\n";
-}
 
 // A job in a scratch folder with its sample output and model description.
 struct job_run {
@@ -81,8 +78,8 @@ struct job_run {
                "   model description (run.mod) ... available\n";
     }
     // The log's end and the console's end of a run that stops with `code`.
-    static std::string log_end(int code) { return std::string(1, '\n').append(finished_with(code)); }
-    static std::string console_end(int code) { return "A log file is written to run.glog\n" + finished_with(code); }
+    static std::string log_end(int code) { return std::string(1, '\n').append(tavogen_finished(code)); }
+    static std::string console_end(int code) { return tavogen_console_end(code); }
 };
 
 const std::string NO_FILTER = "   No data identified for Id filtering\n";
@@ -347,7 +344,7 @@ TEST(BlockLocation, LevelProblemCountsAreNeverTakenForSuccess) {
         job.write("geno.txt", genotypes);
         job.run({"run", "geno", e.by});
         EXPECT_EQ(job.result.status, e.status);
-        const std::string finishing = "tavogen finished with error code " + std::to_string(e.code) + " at <time>\n\n";
+        const std::string finishing = tavogen_finished(e.code);
         const std::string console = job.console();
         ASSERT_GE(console.size(), finishing.size());
         EXPECT_EQ(console.substr(console.size() - finishing.size()), finishing);

@@ -106,4 +106,13 @@ std::string mask_times(const std::string& text) {
     return masked;
 }
 
+std::string tavogen_finished(int code) {
+    if (code == 0) return "tavogen finished at <time>\n\n";
+    return "tavogen finished with error code " + std::to_string(code) + " at <time>\n\n";
+}
+
+std::string tavogen_console_end(int code, const std::string& log) {
+    return "A log file is written to " + log + "\n" + tavogen_finished(code);
+}
+
 }  // namespace testutil

@@ -35,4 +35,14 @@ run_result run_program(const std::string& program, const std::vector<std::string
 // Replaces every 24-character calendar time ("Mon Dec  7 21:57:40 2026") by "<time>".
 std::string mask_times(const std::string& text);
 
+// tavogen's first line on the console and in the log, its time masked.
+inline const std::string TAVOGEN_BANNER = "tavogen - tavo genomics post-analysis 1.21 on <time>\n";
+
+// tavogen's finishing line and the blank line after it, its time masked:
+// "tavogen finished at <time>", or with the error code when it is not 0.
+std::string tavogen_finished(int code);
+
+// The console's end of a tavogen run that opened its log `log`.
+std::string tavogen_console_end(int code, const std::string& log = "run.glog");
+
 }  // namespace testutil
