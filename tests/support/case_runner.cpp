@@ -91,7 +91,7 @@ void check_output(const fs::path& expected_file, const fs::path& expected_root, 
         return;
     }
     EXPECT_TRUE(fs::is_regular_file(actual)) << name << " was not written";
-    EXPECT_EQ(text, read_file(expected_file.string())) << "output file " << name;
+    EXPECT_EQ(text, read_file(expected_file.string())) << "output file " << name << (tail ? " after its data sheets" : "");
 }
 
 }  // namespace
@@ -109,18 +109,43 @@ void copy_inputs(const fs::path& from, const fs::path& to) {
         fs::copy(from, to, fs::copy_options::recursive | fs::copy_options::overwrite_existing);
 }
 
+namespace {
+
+// Copies a case's inputs into `run_dir`; returns the paths they take there.
+std::set<std::string> copy_case_inputs(const fs::path& root, const fs::path& dir, const fs::path& run_dir) {
+    std::set<std::string> copied;
+    for (const input_source& source : input_sources(root, dir)) {
+        fs::create_directories(run_dir / source.into);
+        copy_inputs(source.from, run_dir / source.into);
+        for (const std::string& entry : entries_below(source.from))
+            copied.insert((fs::path(source.into) / entry).generic_string());
+        if (!source.into.empty()) copied.insert(source.into);
+    }
+    return copied;
+}
+
+// Checks (or regenerates) every expected output file; returns the paths
+// the outputs take in the run's folder.
+std::set<std::string> check_outputs(const fs::path& dir, const fs::path& run_dir) {
+    std::set<std::string> outputs;
+    const fs::path expected = dir / "expected";
+    if (!fs::is_directory(expected)) return outputs;
+    for (const auto& entry : fs::recursive_directory_iterator(expected)) {
+        if (!entry.is_regular_file()) continue;
+        check_output(entry.path(), expected, run_dir);
+        std::string name = fs::relative(entry.path(), expected).generic_string();
+        if (has_suffix(name, TAIL)) name.resize(name.size() - TAIL.size());
+        for (fs::path p = name; !p.empty(); p = p.parent_path()) outputs.insert(p.generic_string());
+    }
+    return outputs;
+}
+
+}  // namespace
+
 void run_case(const fs::path& root, const std::string& name) {
     const fs::path dir = root / name;
     scratch_dir run_dir("case");
-    std::set<std::string> allowed;  // what a no-other-files case may leave
-    for (const input_source& source : input_sources(root, dir)) {
-        const fs::path into = run_dir.path / source.into;
-        fs::create_directories(into);
-        copy_inputs(source.from, into);
-        for (const std::string& entry : entries_below(source.from))
-            allowed.insert((fs::path(source.into) / entry).generic_string());
-        if (!source.into.empty()) allowed.insert(source.into);
-    }
+    std::set<std::string> allowed = copy_case_inputs(root, dir, run_dir.path);
 
     std::vector<std::string> args = words_of(read_file((dir / "cmd").string()));
     ASSERT_FALSE(args.empty()) << "empty cmd";
@@ -128,30 +153,25 @@ void run_case(const fs::path& root, const std::string& name) {
     args.erase(args.begin());
     const run_result result = run_program(program, args, run_dir.path.string());
 
-    const fs::path expected = dir / "expected";
-    if (fs::is_directory(expected)) {
-        for (const auto& entry : fs::recursive_directory_iterator(expected)) {
-            if (!entry.is_regular_file()) continue;
-            check_output(entry.path(), expected, run_dir.path);
-            std::string produced = fs::relative(entry.path(), expected).generic_string();
-            if (has_suffix(produced, TAIL)) produced.resize(produced.size() - TAIL.size());
-            for (fs::path p = produced; !p.empty(); p = p.parent_path()) allowed.insert(p.generic_string());
-        }
-    }
+    allowed.merge(check_outputs(dir, run_dir.path));
+    const bool console_checked = fs::exists(dir / "console");
     if (regenerating()) {
         write_file((dir / "status").string(), std::to_string(result.status) + "\n");
-        if (fs::exists(dir / "console")) write_file((dir / "console").string(), mask_times(result.console));
+        if (console_checked) write_file((dir / "console").string(), mask_times(result.console));
         return;
     }
     EXPECT_EQ(std::to_string(result.status), words_of(read_file((dir / "status").string())).at(0)) << "exit status";
-    if (fs::exists(dir / "console"))
+    if (console_checked) {
         EXPECT_EQ(mask_times(result.console), read_file((dir / "console").string())) << "console";
-    if (fs::exists(dir / "absent"))
+    }
+    if (fs::exists(dir / "absent")) {
         for (const std::string& absent : words_of(read_file((dir / "absent").string())))
             EXPECT_FALSE(fs::exists(run_dir.path / absent)) << absent << " was written";
-    if (fs::exists(dir / "no-other-files"))
+    }
+    if (fs::exists(dir / "no-other-files")) {
         for (const std::string& entry : entries_below(run_dir.path))
             EXPECT_TRUE(allowed.count(entry)) << entry << " was written";
+    }
 }
 
 }  // namespace testutil
