@@ -17,11 +17,8 @@ using job_testing::names_of;
 using job_testing::test_job;
 using job_testing::texts_of;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+using testutil::contains;
+using testutil::ends_with;
 
 TEST(LoadStart, AnnouncesOnConsoleAndLogAndShowsTheSheetInTheLog) {
     test_job t;

@@ -15,7 +15,7 @@ using job_testing::genotype_row;
 using job_testing::test_job;
 using job_testing::texts_of;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testutil::contains;
 
 // A target "main" of four records a..d and a data set "extra" appended to it
 // (same key, no block data set).

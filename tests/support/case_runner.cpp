@@ -38,10 +38,6 @@ std::string program_path(const std::string& name) {
     return name;
 }
 
-bool has_suffix(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 // What a `.tail` file compares with: the text after the last data sheet.
 std::string after_sheets(const std::string& text) {
     const size_t end = text.rfind(SHEETS_END);
@@ -81,7 +77,7 @@ std::vector<input_source> input_sources(const fs::path& root, const fs::path& di
 // after the data sheets); with regeneration, the other way round.
 void check_output(const fs::path& expected_file, const fs::path& expected_root, const fs::path& run_dir) {
     std::string name = fs::relative(expected_file, expected_root).generic_string();
-    const bool tail = has_suffix(name, TAIL);
+    const bool tail = ends_with(name, TAIL);
     if (tail) name.resize(name.size() - TAIL.size());
     const fs::path actual = run_dir / name;
     std::string text = mask_times(read_file(actual.string()));
@@ -134,7 +130,7 @@ std::set<std::string> check_outputs(const fs::path& dir, const fs::path& run_dir
         if (!entry.is_regular_file()) continue;
         check_output(entry.path(), expected, run_dir);
         std::string name = fs::relative(entry.path(), expected).generic_string();
-        if (has_suffix(name, TAIL)) name.resize(name.size() - TAIL.size());
+        if (ends_with(name, TAIL)) name.resize(name.size() - TAIL.size());
         for (fs::path p = name; !p.empty(); p = p.parent_path()) outputs.insert(p.generic_string());
     }
     return outputs;

@@ -15,6 +15,7 @@
 #include "jobfile/dataset.h"
 #include "loader/loader.h"
 #include "setup/setup.h"
+#include "support/charbuff_strings.h"
 #include "support/testutil.h"
 
 namespace tavo::job_testing {
@@ -91,9 +92,7 @@ struct test_job {
         load_result loaded;
         loaded.result = load_dataset(ds, log);
         loaded.console = testing::internal::GetCapturedStdout();
-        fflush(log);
-        rewind(log);
-        for (int c = getc(log); c != EOF; c = getc(log)) loaded.log += static_cast<char>(c);
+        loaded.log = testutil::read_back(log);
         fclose(log);
         return loaded;
     }
@@ -141,12 +140,7 @@ inline std::vector<int> genotype_row(const datacol& col, int row) {
     return codes;
 }
 
-inline std::vector<std::string> options_of(const datacol& col) {
-    std::vector<std::string> words;
-    int32_t cursor = 0;
-    for (int32_t i = 0; i < col.options.count; ++i) words.emplace_back(next_token(col.options, cursor));
-    return words;
-}
+inline std::vector<std::string> options_of(const datacol& col) { return text_testing::strings_of(col.options); }
 
 inline std::string types_of(const dataset& ds) {
     std::string letters;
