@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "driver/run.h"
+#include "support/testutil.h"
 
 namespace {
 
@@ -17,13 +18,6 @@ struct reading {
     std::string log;
 };
 
-std::string read_back(FILE* f) {
-    std::string text;
-    std::rewind(f);
-    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
-    return text;
-}
-
 reading read_with(tavo::run_settings& s, const std::vector<std::string>& options) {
     s.args = {"run", "geno"};
     s.args.insert(s.args.end(), options.begin(), options.end());
@@ -33,7 +27,7 @@ reading read_with(tavo::run_settings& s, const std::vector<std::string>& options
     r.code = tavo::read_options(s);
     std::fflush(stdout);
     r.console = testing::internal::GetCapturedStdout();
-    r.log = read_back(s.log);
+    r.log = testutil::read_back(s.log);
     std::fclose(s.log);
     s.log = nullptr;
     return r;

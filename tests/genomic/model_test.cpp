@@ -11,9 +11,7 @@
 namespace {
 
 using tavo::model_kind;
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+using testutil::ends_with;
 
 struct scan_result {
     int code = -1;

@@ -25,9 +25,7 @@ enum class grouping { none, by, windows };
 std::string written(const std::function<void(FILE*)>& write) {
     FILE* f = std::tmpfile();
     write(f);
-    std::rewind(f);
-    std::string text;
-    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+    const std::string text = testutil::read_back(f);
     std::fclose(f);
     return text;
 }

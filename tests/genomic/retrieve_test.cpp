@@ -11,23 +11,13 @@
 #include <vector>
 
 #include "genomic/retrieve.h"
+#include "support/testutil.h"
 
 namespace {
 
 using namespace tavo;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
-
-// An open temporary file holding `text`, closed at the end of the test.
-struct text_file {
-    FILE* f = nullptr;
-    explicit text_file(const std::string& text) {
-        f = std::tmpfile();
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::rewind(f);
-    }
-    ~text_file() { std::fclose(f); }
-};
 
 // Terms named a, b, ... with additive names "add.a", ..., U values each.
 genomic_model additive_model(int32_t terms, int32_t U, bool dominance = false) {
@@ -53,10 +43,10 @@ genomic_model additive_model(int32_t terms, int32_t U, bool dominance = false) {
 }
 
 struct reading {
-    text_file file;
+    testutil::file_ptr file;
     sample_reader reader;
-    reading(const std::string& text, size_t chunk = SAMPLE_CHUNK) : file(text) {
-        start_reading(reader, file.f, "run.out", chunk);
+    reading(const std::string& text, size_t chunk = SAMPLE_CHUNK) : file(testutil::file_with(text)) {
+        start_reading(reader, file.get(), "run.out", chunk);
     }
 };
 

@@ -5,18 +5,15 @@
 #include <string>
 #include <vector>
 
+#include "support/charbuff_strings.h"
+
 namespace tavo {
 namespace {
 
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStdout;
 
-std::vector<std::string> strings_of(const charbuff& buf) {
-    std::vector<std::string> strings;
-    int32_t cursor = 0;
-    for (int32_t i = 0; i < buf.count; ++i) strings.emplace_back(next_token(buf, cursor));
-    return strings;
-}
+using text_testing::strings_of;
 
 // Feeds a section line and then the words to a new data set of `j`; returns
 // the summed results, with the console in `console`.

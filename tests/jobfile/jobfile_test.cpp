@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/charbuff_strings.h"
 #include "support/testutil.h"
 
 namespace tavo {
@@ -37,12 +38,7 @@ reading read_job(const std::string& text) {
     return r;
 }
 
-std::vector<std::string> strings_of(const charbuff& buf) {
-    std::vector<std::string> strings;
-    int32_t cursor = 0;
-    for (int32_t i = 0; i < buf.count; ++i) strings.emplace_back(next_token(buf, cursor));
-    return strings;
-}
+using text_testing::strings_of;
 
 std::vector<std::string> fields_of(const reading& r, size_t set) {
     return set < r.j.sets.size() ? strings_of(r.j.sets[set]->fieldlist) : std::vector<std::string>{};

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "setup/setup_fixture.h"
+#include "support/job_fixture.h"
 
 namespace tavo {
 namespace {
 
-using setup_testing::block_sizes;
-using setup_testing::test_job;
+using job_testing::block_sizes;
+using job_testing::test_job;
 
 std::string numbered_lines(const std::string& prefix, int count) {
     std::string text;

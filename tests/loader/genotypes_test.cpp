@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "loader/loader_internal.h"
-#include "load_fixture.h"
+#include "support/job_fixture.h"
 
 namespace tavo {
 namespace {
 
-using load_testing::genotype_row;
-using load_testing::test_job;
+using job_testing::genotype_row;
+using job_testing::test_job;
 
 TEST(ScanInt, ReadsLikeTheFormattedScan) {
     struct sample { const char* text; bool ok; int32_t value; };
@@ -128,7 +128,7 @@ struct genotype_job : test_job {
 TEST(GenotypeLoad, Genot012WithMissingInAnyCase) {
     genotype_job t;
     t.declare_pair("!genot012", 3, "i1 0 1 2\ni2 NA na 1\r\ni3 2 2 0");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     EXPECT_NE(loaded.console.find("Loading data #1 [key=snp, name=markers] from markers.txt\n"), std::string::npos);
@@ -175,7 +175,7 @@ TEST(GenotypeLoad, LargeBlockStoredMarkerByMarker) {
     const block_text block = make_block(150, 21, 1);
     genotype_job t;
     t.declare_pair("!genot012", 21, block.text);
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     for (int r = 0; r < 150; ++r) ASSERT_EQ(genotype_row(t.block(), r), block.codes[static_cast<size_t>(r)]) << r;
@@ -195,7 +195,7 @@ TEST(GenotypeLoad, LargeBlockMergedInAnotherOrder) {
     dataset& filter = t.declare("data id ids", "file=ids.txt id");
     t.declare("data snp markers", "file=markers.txt snp");
     dataset& geno = t.declare("data id geno", "file=g.txt id snp[] !genot012");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(geno.link_target, &filter);
     ASSERT_EQ(t.load(filter).result, 0);
     const auto loaded = t.load(geno);
@@ -219,7 +219,7 @@ TEST(GenotypeLoad, OtherOneTokenCodings) {
     for (const coding_case& c : cases) {
         genotype_job t;
         t.declare_pair(c.option, 4, c.line);
-        t.setup();
+        t.setup_ready();
         const auto loaded = t.load(*t.geno);
         ASSERT_EQ(loaded.result, 0) << c.option << loaded.console;
         EXPECT_EQ(genotype_row(t.block(), 0), c.codes) << c.option;
@@ -229,7 +229,7 @@ TEST(GenotypeLoad, OtherOneTokenCodings) {
 TEST(GenotypeLoad, BadCodesAreAllReportedAndFailTheLoad) {
     genotype_job t;
     t.declare_pair("!genot012", 3, "i1 0 3 2\ni2 x 1 -1\ni3 NA 99999999999 1\n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     EXPECT_EQ(loaded.result, 1);
     const std::string tail =
@@ -247,7 +247,7 @@ TEST(GenotypeLoad, BadCodesAreAllReportedAndFailTheLoad) {
 TEST(GenotypeLoad, BigenotHasNoMissingIndicator) {
     genotype_job t;
     t.declare_pair("!bigenot", 2, "i1 NA 1\n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_NE(loaded.console.find("  ! non-numeric genotype code at record 1 marker 1: N\n"), std::string::npos);
@@ -256,7 +256,7 @@ TEST(GenotypeLoad, BigenotHasNoMissingIndicator) {
 TEST(GenotypeLoad, BiallelicLearnsAllelesPerMarker) {
     genotype_job t;
     t.declare_pair("!biallelic", 2, "i1 A A C C\ni2 A G C T\ni3 G G 0 0\ni4 G A T 0\n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     EXPECT_EQ(genotype_row(t.block(), 0), (std::vector<int>{1, 1}));
@@ -264,13 +264,13 @@ TEST(GenotypeLoad, BiallelicLearnsAllelesPerMarker) {
     EXPECT_EQ(genotype_row(t.block(), 2), (std::vector<int>{3, 0}));  // missing allele 0
     EXPECT_EQ(genotype_row(t.block(), 3), (std::vector<int>{2, 0}));
     const datacol& alleles = t.markers->fields[t.markers->allele_field];
-    EXPECT_EQ(load_testing::texts_of(alleles), (std::vector<std::string>{"AG", "CT"}));
+    EXPECT_EQ(job_testing::texts_of(alleles), (std::vector<std::string>{"AG", "CT"}));
 }
 
 TEST(GenotypeLoad, BiallelicThirdAndOverlongAllelesAreReported) {
     genotype_job t;
     t.declare_pair("!biallelic", 2, "i1 A G C C\ni2 T A CC C\n", "missallele=N");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_NE(loaded.console.find("  ! too many / third allele at record 2 marker 1: \"AG\"+\"T\"\n"
@@ -286,7 +286,7 @@ TEST(GenotypeLoad, PreloadedAllelesMarkMarkersWithNewAllelesUnused) {
     t.write("g.txt", "i1 A T C A A C\ni2 G G T T 0 C\n");
     t.markers = &t.declare("data snp markers", "file=markers.txt snp alleles freq1 nrmiss used");
     t.geno = &t.declare("data id geno", "file=g.txt id snp[] !biallelic");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     EXPECT_EQ(loaded.console.find("allele"), std::string::npos) << loaded.console;  // no message
@@ -294,19 +294,19 @@ TEST(GenotypeLoad, PreloadedAllelesMarkMarkersWithNewAllelesUnused) {
     EXPECT_EQ(genotype_row(t.block(), 1), (std::vector<int>{3, 3, 0}));
     const datacol& used = t.markers->fields[4];
     EXPECT_EQ(used.ints, (std::vector<int32_t>{-1, 0, 1}));  // a used value of 0 stays 0
-    EXPECT_EQ(load_testing::texts_of(t.markers->fields[1]), (std::vector<std::string>{"AG", "CT", "AC"}));
+    EXPECT_EQ(job_testing::texts_of(t.markers->fields[1]), (std::vector<std::string>{"AG", "CT", "AC"}));
 }
 
 TEST(GenotypeLoad, MultiallelicAllelesNumberedInOrderOfFirstAppearance) {
     genotype_job t;
     t.declare_pair("!multiallelic", 2, "i1 A B C C\ni2 B D A C\n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     const datacol& block = t.block();
     EXPECT_EQ(block.type, 'H');
     EXPECT_EQ(block.nlevels, 4);
-    EXPECT_EQ(load_testing::names_of(block), (std::vector<std::string>{"A", "B", "C", "D"}));
+    EXPECT_EQ(job_testing::names_of(block), (std::vector<std::string>{"A", "B", "C", "D"}));
     // Run of marker m: first alleles of records 0 and 1, then their second alleles.
     EXPECT_EQ(std::vector<int32_t>(block.ints.begin(), block.ints.begin() + 4), (std::vector<int32_t>{0, 1, 1, 3}));
     EXPECT_EQ(std::vector<int32_t>(block.ints.begin() + 4, block.ints.end()), (std::vector<int32_t>{2, 0, 2, 2}));
@@ -318,7 +318,7 @@ TEST(GenotypeLoad, TwoMultiallelicBlocksAreRefused) {
     t.write("g.txt", "i1 A B C D\n");
     t.markers = &t.declare("data snp markers", "file=markers.txt snp");
     t.geno = &t.declare("data id geno", "file=g.txt id snp[] !multiallelic snp[] !multiallelic");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(*t.geno);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_NE(loaded.console.find(

@@ -6,28 +6,25 @@
 #include <string>
 #include <vector>
 
-#include "load_fixture.h"
+#include "support/job_fixture.h"
 
 namespace tavo {
 namespace {
 
-using load_testing::block_int;
-using load_testing::block_real;
-using load_testing::names_of;
-using load_testing::test_job;
-using load_testing::texts_of;
+using job_testing::block_int;
+using job_testing::block_real;
+using job_testing::names_of;
+using job_testing::test_job;
+using job_testing::texts_of;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-bool ends_with(const std::string& text, const std::string& tail) {
-    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
+using testutil::contains;
+using testutil::ends_with;
 
 TEST(LoadStart, AnnouncesOnConsoleAndLogAndShowsTheSheetInTheLog) {
     test_job t;
     t.write("r.txt", "a 1\nb 2\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 0);
     EXPECT_EQ(loaded.console,
@@ -49,7 +46,7 @@ TEST(LoadStart, DataSetWithSetupStatusIsNotLoaded) {
     test_job t;
     t.write("r.txt", "a 1\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup();
+    t.setup_ready();
     ds.status = 8;
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 0);
@@ -61,7 +58,7 @@ TEST(LoadStart, HeaderAndSkippedLinesArePassedOver) {
     test_job t;
     t.write("r.txt", "id n\r\nnote one\nnote two\na 1\nb 2");
     dataset& ds = t.declare("data id recs", "file=r.txt -header skip=2");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     EXPECT_EQ(texts_of(ds.fields[0]), (std::vector<std::string>{"a", "b"}));
@@ -71,7 +68,7 @@ TEST(LoadValues, IntegersRealsAndFixedTextWithMissingAndBadValues) {
     test_job t;
     t.write("r.txt", "a 1 1.5 abc\nb NA na abcd\nc x y ab\nd +7 -2e1x NA\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n x code");
-    t.setup();
+    t.setup_ready();
     ds.fields[1].type = 'i';
     ds.fields[2].type = 'c';
     ds.fields[3].type = 's';
@@ -95,7 +92,7 @@ TEST(LoadValues, RealColumnKeepsItsTexts) {
     test_job t;
     t.write("r.txt", "a 1.50\nb NA\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id x");
-    t.setup();
+    t.setup_ready();
     ds.fields[1].type = 'c';
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
@@ -107,7 +104,7 @@ TEST(LoadValues, RealBlockBySubColumn) {
     test_job t;
     t.write("c.txt", "a 1 2 3\nb 4 NA x\n");
     dataset& ds = t.declare("data id cov", "file=c.txt id cov[3]");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console, "  ! non-numeric input for cov at record 2 sub-column 3: x\n"
@@ -127,7 +124,7 @@ TEST(LoadValues, RaggedFieldTakesTheRestOfTheLine) {
     t.write("r.txt", "a 1 2 3\nb NA 5\nc\nd 4\n");
     t.declare("data item items", "file=items.txt item");
     dataset& ds = t.declare("data id rag", "file=r.txt id item[] !ragged");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     const datacol& rag = ds.fields[1];
@@ -144,7 +141,7 @@ TEST(LoadValues, RaggedNonNumericItemIsReported) {
     t.write("r.txt", "a 1 x\n");
     t.declare("data item items", "file=items.txt item");
     dataset& ds = t.declare("data id rag", "file=r.txt id item[] !ragged");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(contains(loaded.console, "  ! non-numeric input for item at record 1 item 2: x\n")) << loaded.console;
@@ -160,7 +157,7 @@ TEST(FactorLevels, UnlinkedFactorLevelsInTextOrderWithExactMissingTest) {
         test_job t;
         t.write("r.txt", "1 b\n2 a\n3 NA\n4 b\n");
         dataset& ds = t.declare("data id recs", std::string("file=r.txt missing=") + c.missing + " id grp");
-        t.setup();
+        t.setup_ready();
         ds.fields[1].type = 'f';
         const auto loaded = t.load(ds);
         ASSERT_EQ(loaded.result, 0) << loaded.console;
@@ -179,7 +176,7 @@ TEST(FactorLevels, LinkedFactorUnknownLevelShowsTheRecordNumber) {
     t.write("r.txt", "a g2\nb NA\nc g9\nd g1\n");
     dataset& groups = t.declare("data grp groups", "file=groups.txt grp");
     dataset& ds = t.declare("data id recs", "file=r.txt id grp");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(groups.loaded);
@@ -199,7 +196,7 @@ TEST(FactorLevels, BlockFactorUnknownLevelShowsRecordCounterPlusOne) {
     t.write("z.txt", "a L2 L1\nb NA L3\nc L1 L1\n");
     t.declare("data lev levels", "file=levels.txt lev");
     dataset& ds = t.declare("data id zz", "file=z.txt id lev[2] !fac");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console, "! At row 3: factor lev level L3 is not available in data #1\n"))
@@ -218,7 +215,7 @@ TEST(ReadingFailures, EmptyLineStopsReadingAtItsRecord) {
     test_job t;
     t.write("r.txt", "a 1\n\nb x\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console, "! Problem reading file: empty line found at input record 2\n"));
@@ -229,7 +226,7 @@ TEST(ReadingFailures, IncompleteLineListsTheFields) {
     test_job t;
     t.write("r.txt", "a 1 2\nb 3\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n m");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console,
@@ -243,7 +240,7 @@ TEST(ReadingFailures, PassedFixedPosition) {
     test_job t;
     t.write("r.txt", "abc 1\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup();
+    t.setup_ready();
     ds.fields[1].start = 2;
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
@@ -256,7 +253,7 @@ TEST(ReadingFailures, FileEmptiedAfterCounting) {
     test_job t;
     t.write("r.txt", "a 1\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup();
+    t.setup_ready();
     t.write("r.txt", "");
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
@@ -273,7 +270,7 @@ TEST(RecordCount, FewerOrMoreLinesThanCountedFailTheLoad) {
         test_job t;
         t.write("r.txt", "a 1\nb 2\nc 3\n");
         dataset& ds = t.declare("data id recs", "file=r.txt id n");
-        t.setup();
+        t.setup_ready();
         ds.nrec = c.counted;
         const auto loaded = t.load(ds);
         EXPECT_EQ(loaded.result, 1);
@@ -287,7 +284,7 @@ TEST(DuplicateKeys, ReportedWithTheirCount) {
     test_job t;
     t.write("r.txt", "a\nb\na\nc\na\nb\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 2);
     EXPECT_TRUE(ends_with(loaded.console,
@@ -311,7 +308,7 @@ TEST(LinkedLoadFailure, FailedMarkerMapStopsTheLoadThatNeedsIt) {
         t.write("g.txt", "i1 A A G G\n");
         dataset& markers = t.declare("data snp markers", "file=markers.txt snp alleles freq1 nrmiss used");
         dataset& geno = t.declare("data id geno", "file=g.txt id snp[] !biallelic");
-        t.setup();
+        t.setup_ready();
         const auto loaded = t.load(geno);
         EXPECT_EQ(loaded.result, 1);
         EXPECT_EQ(static_cast<bool>(markers.loaded), c.map_loaded);
@@ -327,7 +324,7 @@ TEST(LinkedLoadFailure, CircularLinksEndWithoutLoading) {
     t.write("b.txt", "y1 x1\n");
     dataset& a = t.declare("data x seta", "file=a.txt x y");
     t.declare("data y setb", "file=b.txt y x");
-    t.setup();
+    t.setup_ready();
     const auto loaded = t.load(a);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_EQ(loaded.console, "! Data #1 cannot be loaded before data #2: their links form a circle\n");

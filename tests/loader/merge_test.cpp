@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
-#include "load_fixture.h"
+#include "support/job_fixture.h"
 
 namespace tavo {
 namespace {
 
-using load_testing::genotype_row;
-using load_testing::test_job;
-using load_testing::texts_of;
+using job_testing::genotype_row;
+using job_testing::test_job;
+using job_testing::texts_of;
 
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+using testutil::contains;
 
 // A target "main" of four records a..d and a data set "extra" appended to it
 // (same key, no block data set).
@@ -36,7 +36,7 @@ struct merge_job : test_job {
 TEST(Merge, UnmatchedTargetRecordsAreSetMissing) {
     merge_job t;
     t.declare_pair("c 3 z\nq 9 y\na 1 x\n");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(t.extra->link_target, t.main);
     const auto target = t.load(*t.main);
     ASSERT_EQ(target.result, 0) << target.console;
@@ -67,7 +67,7 @@ TEST(Merge, UnmatchedTargetRecordsAreSetMissing) {
 TEST(Merge, RepeatedKeysAreCountedNotStored) {
     merge_job t;
     t.declare_pair("a 1 x\na 2 y\nb 3 z\na 4 u\nb 5 v\nb 6 w\nb 7 s\n");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(t.load(*t.main).result, 0);
     t.column(1).type = 'i';
     const auto merged = t.load(*t.extra);
@@ -86,7 +86,7 @@ TEST(Merge, RepeatedKeysAreCountedNotStored) {
 TEST(Merge, NoMatchingKeyFailsAsAnEmptyFile) {
     merge_job t;
     t.declare_pair("x 1 u\ny 2 v\n");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(t.load(*t.main).result, 0);
     const auto merged = t.load(*t.extra);
     EXPECT_EQ(merged.result, 1);
@@ -97,7 +97,7 @@ TEST(Merge, TargetNotLoadedCleanlyStopsTheAppendedLoad) {
     merge_job t;
     t.declare_pair("a 1 x\n");
     t.write("m.txt", "a\na\nb\nc\n");
-    t.setup();
+    t.setup_ready();
     EXPECT_EQ(t.load(*t.main).result, 1);  // duplicate key a
     const auto merged = t.load(*t.extra);
     EXPECT_EQ(merged.result, 1);
@@ -113,7 +113,7 @@ TEST(Merge, OnlyTheLastAppendedDataSetCompletesTheSheet) {
     dataset& main = t.declare("data id main", "file=m.txt id");
     dataset& first = t.declare("data ID first", "file=e1.txt id v");  // key compared ignoring case here
     dataset& second = t.declare("data id second", "file=e2.txt id w");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(main.appended_by, &second);
     ASSERT_EQ(t.load(main).result, 0);
     const auto one = t.load(first);
@@ -140,7 +140,7 @@ TEST(Merge, BlockFactorOfRecordSetMissingIsMissing) {
     dataset& main = t.declare("data id main", "file=m.txt id");
     t.declare("data lev levels", "file=levels.txt lev");
     dataset& extra = t.declare("data id extra", "file=z.txt id lev[2] !fac");
-    t.setup();
+    t.setup_ready();
     ASSERT_EQ(t.load(main).result, 0);
     const auto merged = t.load(extra);
     ASSERT_EQ(merged.result, 0) << merged.console;
@@ -158,7 +158,7 @@ TEST(Merge, GenotypeBlockAppendedToIdentifierFilter) {
     dataset& ids = t.declare("data id ids", "file=ids.txt id");
     dataset& geno = t.declare("data id geno", "file=g.txt id snp[] !genot012");
     dataset& map = t.declare("data snp map", "file=markers.txt");
-    t.setup(&geno, &ids);
+    t.setup_ready(&geno, &ids);
     ASSERT_EQ(geno.link_target, &ids);
     ASSERT_EQ(t.load(ids).result, 0);
     const auto merged = t.load(geno);

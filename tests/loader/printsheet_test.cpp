@@ -8,6 +8,7 @@
 
 #include "sheets/datasheet.h"
 #include "loader/loader.h"
+#include "support/testutil.h"
 
 namespace tavo {
 namespace {
@@ -52,8 +53,7 @@ printed print(dataset& ds) {
     printsheet(ds, out);
     printed result;
     result.console = testing::internal::GetCapturedStdout();
-    rewind(out);
-    for (int c; (c = fgetc(out)) != EOF;) result.sheet += static_cast<char>(c);
+    result.sheet = testutil::read_back(out);
     fclose(out);
     return result;
 }

@@ -5,15 +5,15 @@
 #include <vector>
 
 #include "setup/setup_parts.h"
-#include "setup_fixture.h"
+#include "support/job_fixture.h"
 
 namespace tavo {
 namespace {
 
-using setup_testing::names_of;
-using setup_testing::options_of;
-using setup_testing::test_job;
-using setup_testing::types_of;
+using job_testing::names_of;
+using job_testing::options_of;
+using job_testing::test_job;
+using job_testing::types_of;
 using Names = std::vector<std::string>;
 
 TEST(SetupDatasets, EmptyJobIsReadyAndSilent) {

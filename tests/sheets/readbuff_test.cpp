@@ -10,21 +10,14 @@
 
 #include "sheets/readbuff.h"
 #include "sheets/datacol.h"
+#include "support/testutil.h"
 
 namespace tavo {
 namespace {
 
-struct file_closer {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using stream = std::unique_ptr<FILE, file_closer>;
+using stream = testutil::file_ptr;
 
-stream stream_of(const std::string& text) {
-    stream in(tmpfile());
-    fwrite(text.data(), 1, text.size(), in.get());
-    rewind(in.get());
-    return in;
-}
+stream stream_of(const std::string& text) { return testutil::file_with(text); }
 
 struct field_spec {
     int32_t items = 1;

@@ -4,20 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <memory>
 #include <string>
+
+#include "support/testutil.h"
 
 namespace tavosum_testing {
 
-using file_ptr = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
-
-// An anonymous temporary file holding `text`, positioned at its start.
-inline file_ptr file_with(const std::string& text) {
-    file_ptr file(std::tmpfile(), std::fclose);
-    std::fwrite(text.data(), 1, text.size(), file.get());
-    std::rewind(file.get());
-    return file;
-}
+using testutil::file_ptr;
+using testutil::file_with;
 
 // Runs `action` and returns what it printed on the console.
 template <typename Action>

@@ -37,6 +37,26 @@ std::string read_file(const std::string& path) {
 
 bool file_exists(const std::string& path) { return std::filesystem::exists(path); }
 
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+file_ptr file_with(const std::string& text) {
+    file_ptr file(std::tmpfile());
+    std::fwrite(text.data(), 1, text.size(), file.get());
+    std::rewind(file.get());
+    return file;
+}
+
+std::string read_back(std::FILE* f) {
+    std::string text;
+    std::rewind(f);
+    for (int c; (c = std::fgetc(f)) != EOF;) text.push_back(static_cast<char>(c));
+    return text;
+}
+
 static std::string shell_quote(const std::string& word) {
     std::string quoted(1, '\'');
     for (char c : word) {
@@ -104,6 +124,15 @@ std::string mask_times(const std::string& text) {
         }
     }
     return masked;
+}
+
+std::string tavogen_finished(int code) {
+    if (code == 0) return "tavogen finished at <time>\n\n";
+    return "tavogen finished with error code " + std::to_string(code) + " at <time>\n\n";
+}
+
+std::string tavogen_console_end(int code, const std::string& log) {
+    return "A log file is written to " + log + "\n" + tavogen_finished(code);
 }
 
 }  // namespace testutil

@@ -1,0 +1,4 @@
+mean 1 1 0 0 intercept
+reg.geno 3 4 1 0 r$geno
+add.geno.a 5 4 1 0 a$geno
+var.e 2 1 0 0 residual

@@ -1,0 +1,3 @@
+mean 1 1 0 0 intercept
+reg.cov.r 3 2 1 0 r$cov
+var.e 2 1 0 0 residual

@@ -1,0 +1,5 @@
+mean 1 1 0 0 intercept
+add.geno.a 5 4 1 0 a$geno
+dom.geno.a 6 4 1 0 a$geno
+add.geno.b 5 4 1 0 b$geno
+var.e 2 1 0 0 residual
