@@ -51,7 +51,6 @@ struct kernel_space {
     int64_t ahead_row0 = -1;  // the chunk it is copied for
 };
 
-
 // The rows a thread takes at a time. It walks the marker blocks over all of
 // them, so a marker block's effects or tables are prepared once per chunk
 // and the chunk's values stay in the core's cache.
