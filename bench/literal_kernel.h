@@ -33,7 +33,7 @@ struct literal_input {
     int64_t N = 0;                // individuals
     int32_t M = 0;                // markers, map order
     int32_t T = 1;                // terms
-    int32_t U = 0;                // used markers (used 1 or -1): length of the effect vectors
+    int32_t U = 0;                // length of the effect vectors: used markers (used 1 or -1), or M with covariates
     bool dominance = false;       // additive + dominance model
     bool broad = false;           // dominance in the broad sense (else narrow)
     int32_t window = 0;           // bywindow width (odd), 0 for none
@@ -41,8 +41,14 @@ struct literal_input {
     int32_t levels = 1;           // its number of levels
     const int32_t* used = nullptr;      // per marker: 1, 0 or -1
     const double* freq1 = nullptr;      // per marker
-    const int32_t* level = nullptr;     // per marker: by level index 0 .. levels - 1 (read when by)
+    const int32_t* level = nullptr;     // per marker: by level index 0 .. levels - 1, or negative for none
+                                        // (the marker then feeds no group; read when by)
     const uint8_t* genotypes = nullptr; // marker-major: codes 0..3 of marker m at [m * N, m * N + N)
+    // A regression on a block of covariates instead of genotypes: column m's
+    // values at [m * N, m * N + N), times the effects in add; a value equal
+    // to `missing` adds nothing.
+    const double* covariates = nullptr;
+    double missing = -9999.0;
 };
 
 // Everything the computation keeps between cycles, in the literal layout.
@@ -148,11 +154,12 @@ inline void literal_cycle(const literal_input& in, const double* add, const doub
     int64_t e = 0;
     for (int32_t m = 0; m < in.M; ++m) {
         if (in.used[m] == 0) continue;
-        if (in.used[m] == -1) {
+        if (in.used[m] == -1 || (in.by && in.level[m] < 0)) {
             ++e;
             continue;
         }
-        const literal_coding c = literal_code(in.freq1[m], in.broad);
+        const bool regression = in.covariates != nullptr;
+        const literal_coding c = regression ? literal_coding{} : literal_code(in.freq1[m], in.broad);
         int32_t lo = 0;
         int32_t hi = 0;
         if (in.window > 0)
@@ -164,11 +171,18 @@ inline void literal_cycle(const literal_input& in, const double* add, const doub
         // term's effect held fixed; every value still receives the same
         // contributions in the same order (markers in map order, additive
         // before dominance).
-        const uint8_t* codes = in.genotypes + static_cast<size_t>(m) * static_cast<size_t>(N);
+        const size_t column = static_cast<size_t>(m) * static_cast<size_t>(N);
         for (int32_t g = lo; g <= hi; ++g)
             for (int32_t t = 0; t < T; ++t) {
                 double* v = s.values[t].data() + static_cast<size_t>(g) * static_cast<size_t>(N);
                 const double a = add[static_cast<size_t>(t) * in.U + e];
+                if (regression) {
+                    const double* x = in.covariates + column;
+                    for (int64_t i = 0; i < N; ++i)
+                        if (x[i] != in.missing) v[i] += x[i] * a;
+                    continue;
+                }
+                const uint8_t* codes = in.genotypes + column;
                 const double xa[4] = {c.x[0] * a, c.x[1] * a, c.x[2] * a, c.x[3] * a};
                 if (!dominance) {
                     for (int64_t i = 0; i < N; ++i) v[i] += xa[codes[i]];

@@ -128,23 +128,7 @@ void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, st
 // column block by column block; the columns of empty slots and the padding
 // are 0.
 void pack_effects(const compute_plan& plan, cycle_batch& batch) {
-    const int32_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
-    const int64_t len = batch.effect_len;
-    const int32_t filled = batch.count * plan.T;
-    // A column block at a time: its effect vectors are read along, its rows
-    // written in order.
-    for (int32_t c = 0; c < batch.cols; c += COL_BLOCK) {
-        const int32_t width = std::clamp(filled - c, 0, COL_BLOCK);
-        double* out = batch.packed.data() + packed_offset(batch, 0, c);
-        for (size_t p = 0; p < plan.order.size(); ++p) {
-            const int32_t e = plan.markers[plan.order[p]].effect;
-            for (int32_t j = 0; j < per; ++j, out += COL_BLOCK) {
-                const double* in = batch.effects.data() + (static_cast<int64_t>(c) * per + j) * len + e;
-                for (int32_t k = 0; k < width; ++k) out[k] = in[k * per * len];
-                std::fill(out + width, out + COL_BLOCK, 0.0);
-            }
-        }
-    }
+    gather_effects(plan, batch, 0, static_cast<int64_t>(plan.order.size()), batch.cols, batch.packed.data());
 }
 
 }  // namespace

@@ -3,8 +3,6 @@
 // N - 1) are sums over the individuals in record order, one running sum per
 // column, so each equals the one-cycle computation bit for bit.
 
-#include <cmath>
-
 #include "genomic/kernel.h"
 
 namespace tavo {
@@ -83,12 +81,7 @@ void group_matrices(const compute_plan& plan, const double* values, int32_t cols
             crosses(values, N, cols, slots, T, r, c, means, cross);
             for (int32_t s = 0; s < slots; ++s) first[s * slot_stride + r * T + c] = cross[s] / (n - 1.0);
         }
-    for (int32_t s = 0; s < slots; ++s) {
-        double* out = first + s * slot_stride;
-        for (int32_t r = 0; r < T; ++r)
-            for (int32_t c = r + 1; c < T; ++c)
-                out[r * T + c] = out[c * T + r] / std::sqrt(out[r * T + r] * out[c * T + c]);
-    }
+    for (int32_t s = 0; s < slots; ++s) fill_correlations(first + s * slot_stride, T);
 }
 
 }  // namespace tavo

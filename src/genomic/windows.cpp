@@ -31,7 +31,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -376,12 +375,7 @@ void run_matrices(const compute_plan& plan, const cycle_batch& batch, const run_
             for (int32_t c = 0; c <= r; ++c, ++pair)
                 for (int32_t sl = 0; sl < batch.count; ++sl)
                     first[sl * slot_stride + r * T + c] = cross[pair * batch.count + sl] / (n - 1.0);
-        for (int32_t sl = 0; sl < batch.count; ++sl) {
-            double* out = first + sl * slot_stride;
-            for (int32_t r = 0; r < T; ++r)
-                for (int32_t c = r + 1; c < T; ++c)
-                    out[r * T + c] = out[c * T + r] / std::sqrt(out[r * T + r] * out[c * T + c]);
-        }
+        for (int32_t sl = 0; sl < batch.count; ++sl) fill_correlations(first + sl * slot_stride, T);
     }
 }
 

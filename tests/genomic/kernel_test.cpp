@@ -1,16 +1,20 @@
 // The batched computation (blocked value kernel, sliding windows, threads,
-// fused and plain kernels, any batch size) against a straightforward
-// computation written here, cycle by cycle, marker by marker in map order.
-// Effects and frequencies are exactly representable and the sums stay exact,
-// so every path must give the reference's bits.
+// fused and plain kernels, any batch size) against the literal computation
+// of the benchmarks (bench/literal_kernel.h), cycle by cycle, marker by
+// marker in map order. Effects and frequencies are exactly representable and
+// the sums stay exact, so every path must give the reference's bits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "../../bench/literal_kernel.h"
 #include "genomic/compute.h"
 #include "genomic/kernel.h"
+#include "genomic/model.h"
 
 namespace {
 
@@ -96,36 +100,40 @@ struct fixture {
         shape();
     }
 
+    // The term table and arrays through the model description scan: T terms
+    // on the block field "geno", as the run's options set the groups.
     void shape() {
-        model.kind = cf.kind;
-        model.broad = cf.broad;
-        model.T = cf.T;
-        model.N = cf.N;
-        const bool windows = cf.how == grouping::windows || cf.how == grouping::windows_by;
-        model.windows = windows;
-        model.by = cf.how == grouping::by;
-        ctx.by_pos = (cf.how == grouping::by || cf.how == grouping::windows_by) ? 2 : -1;
-        model.G = windows ? cf.M : model.by ? nlevels : 1;
-        model.half_width = windows ? (cf.width - 1) / 2 : 0;
-        model.total_groups = cf.how == grouping::none ? 1 : model.G + 1;
-        model.stored_groups = windows ? 1 : model.total_groups;
-        model.U = 0;
-        if (cf.kind != model_kind::regression)
-            for (int32_t used : map.fields[0].ints) model.U += used == 1 || used == -1;
-        const int32_t len = cf.kind == model_kind::regression ? cf.M : model.U;
-        model.terms.assign(cf.T, genomic_term{});
-        const size_t values = static_cast<size_t>(cf.N) * model.stored_groups;
-        for (genomic_term& t : model.terms) {
-            (cf.kind == model_kind::regression ? t.reg_effects : t.add_effects).assign(len, 0.0);
-            if (cf.kind == model_kind::additive_dominance) t.dom_effects.assign(len, 0.0);
-            t.gvalues.assign(values, 0.0);
-            t.gsum.assign(values, 0.0);
-            t.gsumsq.assign(values, 0.0);
+        const bool regression = cf.kind == model_kind::regression;
+        const int32_t len = regression ? cf.M : count_used();
+        std::string description;
+        for (int32_t t = 0; t < cf.T; ++t) {
+            const std::string label = ".geno.t" + std::to_string(t) + " ";
+            const std::string length = " " + std::to_string(len) + " 0 0 x$geno\n";
+            description += regression ? "reg" + label + "3" + length : "add" + label + "5" + length;
+            if (cf.kind == model_kind::additive_dominance) description += "dom" + label + "6" + length;
         }
-        const size_t cells = static_cast<size_t>(cf.T) * cf.T * model.total_groups;
-        model.matrices.assign(cells, 0.0);
-        model.matrix_sum.assign(cells, 0.0);
-        model.matrix_sumsq.assign(cells, 0.0);
+        const bool windows = cf.how == grouping::windows || cf.how == grouping::windows_by;
+        ctx.by_pos = (cf.how == grouping::by || cf.how == grouping::windows_by) ? 2 : -1;
+        model_options opt;
+        opt.block_name = "geno";
+        opt.broad = cf.broad;
+        opt.bywindow = windows ? cf.width : 0;
+        FILE* mod = std::tmpfile();
+        ASSERT_NE(mod, nullptr);
+        std::fputs(description.c_str(), mod);
+        std::rewind(mod);
+        testing::internal::CaptureStdout();
+        const int code = model_scan(mod, opt, ctx, model);
+        std::fflush(stdout);
+        const std::string console = testing::internal::GetCapturedStdout();
+        std::fclose(mod);
+        ASSERT_EQ(code, 0) << console;
+    }
+
+    int32_t count_used() const {
+        int32_t used = 0;
+        for (int32_t u : map.fields[0].ints) used += u == 1 || u == -1;
+        return used;
     }
 
     void set_effects(int32_t c) {
@@ -168,100 +176,51 @@ struct reference {
     std::vector<double> matrix_sum, matrix_sumsq;
 };
 
-void window_of(const std::vector<int32_t>& levels, int32_t m, int32_t h, int32_t& lo, int32_t& hi) {
-    const int32_t M = static_cast<int32_t>(levels.size());
-    lo = hi = m;
-    while (m - lo < h && lo > 0 && levels[lo - 1] == levels[m]) --lo;
-    while (hi - m < h && hi < M - 1 && levels[hi + 1] == levels[m]) ++hi;
-}
-
 reference compute_reference(fixture& f, int32_t cycles) {
     const config& cf = f.cf;
     const genomic_model& model = f.model;
-    const int32_t total = model.total_groups;
-    const int64_t N = cf.N;
+    const bool regression = cf.kind == model_kind::regression;
     const int32_t T = cf.T;
-    const bool windows = model.windows;
-    const bool by_levels = f.ctx.by_pos >= 0;
-    reference ref;
-    const size_t stored = static_cast<size_t>(N) * model.stored_groups;
-    ref.gsum.assign(T, std::vector<double>(stored, 0.0));
-    ref.gsumsq = ref.gsum;
-    ref.matrix_sum.assign(static_cast<size_t>(T) * T * total, 0.0);
-    ref.matrix_sumsq = ref.matrix_sum;
-    std::vector<int32_t> lv(cf.M, 0);
-    if (by_levels)
-        for (int32_t m = 0; m < cf.M; ++m) lv[m] = f.levels[m] >= 0 ? f.levels[m] : -1;
+    const std::vector<int32_t> used = regression ? std::vector<int32_t>(cf.M, 1) : f.map.fields[0].ints;
+    tavo_bench::literal_input in;
+    in.N = cf.N;
+    in.M = cf.M;
+    in.T = T;
+    in.U = regression ? cf.M : model.U;
+    in.dominance = cf.kind == model_kind::additive_dominance;
+    in.broad = cf.broad;
+    in.window = model.windows ? cf.width : 0;
+    in.by = f.ctx.by_pos >= 0;  // markers without a level (-9999) feed no group
+    in.levels = f.nlevels;
+    in.used = used.data();
+    in.freq1 = f.map.fields[1].reals.data();
+    in.level = f.levels.data();
+    in.genotypes = f.block.genotypes.data();
+    if (regression) in.covariates = f.block.reals.data();
+    in.missing = MISSING_COVARIATE;
+    tavo_bench::literal_state s;
+    EXPECT_TRUE(tavo_bench::literal_setup(in, s));
+    std::vector<double> add(static_cast<size_t>(T) * in.U), dom(add.size());
     for (int32_t c = 0; c < cycles; ++c) {
         f.set_effects(c);
-        std::vector<std::vector<double>> v(T, std::vector<double>(static_cast<size_t>(N) * total, 0.0));
-        int32_t e = 0;
-        for (int32_t m = 0; m < cf.M; ++m) {
-            const bool regression = cf.kind == model_kind::regression;
-            const int32_t used = regression ? 1 : f.map.fields[0].ints[m];
-            if (used != 1 && used != -1) continue;
-            if (used == -1 || (by_levels && lv[m] < 0)) {
-                ++e;
-                continue;
-            }
-            const int32_t index = regression ? m : e;
-            genotype_coding coding;
-            if (!regression) coding = code_marker(f.map.fields[1].reals[m], cf.broad);
-            int32_t lo = by_levels ? lv[m] : 0;
-            int32_t hi = lo;
-            if (windows) window_of(lv, m, model.half_width, lo, hi);
-            for (int32_t g = lo; g <= hi; ++g)
-                for (int64_t i = 0; i < N; ++i)
-                    for (int32_t t = 0; t < T; ++t) {
-                        double& value = v[t][g * N + i];
-                        const genomic_term& term = model.terms[t];
-                        if (regression) {
-                            const double x = f.block.real_runs[m][i];
-                            if (x != MISSING_COVARIATE) value += x * term.reg_effects[index];
-                            continue;
-                        }
-                        const uint8_t code = f.block.genotype_runs[m][i];
-                        value += coding.x[code] * term.add_effects[index];
-                        if (cf.kind == model_kind::additive_dominance)
-                            value += coding.d[code] * term.dom_effects[index];
-                    }
-            ++e;
+        for (int32_t t = 0; t < T; ++t) {
+            const genomic_term& term = model.terms[t];
+            const std::vector<double>& first = regression ? term.reg_effects : term.add_effects;
+            std::copy(first.begin(), first.begin() + in.U, add.begin() + t * in.U);
+            if (in.dominance) std::copy(term.dom_effects.begin(), term.dom_effects.end(), dom.begin() + t * in.U);
         }
-        if (total > model.G)
-            for (int32_t t = 0; t < T; ++t)
-                for (int32_t g = 0; g < model.G; ++g)
-                    for (int64_t i = 0; i < N; ++i) v[t][model.G * N + i] += v[t][g * N + i];
-        const int32_t first = windows ? model.G : 0;
-        for (int32_t t = 0; t < T; ++t)
-            for (size_t k = 0; k < stored; ++k) {
-                const double x = v[t][first * N + k];
-                ref.gsum[t][k] += x;
-                ref.gsumsq[t][k] += x * x;
-            }
-        ref.gvalues.assign(T, {});
-        for (int32_t t = 0; t < T; ++t) ref.gvalues[t].assign(v[t].begin() + first * N, v[t].end());
-        const double n = static_cast<double>(N);
-        for (int32_t g = 0; g < total; ++g) {
-            std::vector<double> mat(static_cast<size_t>(T) * T), means(T);
-            for (int32_t r = 0; r < T; ++r) {
-                double sum = 0;
-                for (int64_t i = 0; i < N; ++i) sum += v[r][g * N + i];
-                means[r] = sum / n;
-            }
-            for (int32_t r = 0; r < T; ++r)
-                for (int32_t k = 0; k <= r; ++k) {
-                    double cross = 0;
-                    for (int64_t i = 0; i < N; ++i) cross += (v[k][g * N + i] - means[k]) * (v[r][g * N + i] - means[r]);
-                    mat[r * T + k] = cross / (n - 1.0);
-                }
-            for (int32_t r = 0; r < T; ++r)
-                for (int32_t k = r + 1; k < T; ++k) mat[r * T + k] = mat[k * T + r] / std::sqrt(mat[r * T + r] * mat[k * T + k]);
-            for (size_t k = 0; k < mat.size(); ++k) {
-                ref.matrix_sum[g * T * T + k] += mat[k];
-                ref.matrix_sumsq[g * T * T + k] += mat[k] * mat[k];
-            }
-        }
+        tavo_bench::literal_cycle(in, add.data(), dom.data(), s);
     }
+    // The stored groups: with windows ALL alone, the last.
+    const size_t first = static_cast<size_t>(model.total_groups - model.stored_groups) * cf.N;
+    reference ref;
+    for (int32_t t = 0; t < T; ++t) {
+        ref.gvalues.emplace_back(s.values[t].begin() + first, s.values[t].end());
+        ref.gsum.emplace_back(s.sum[t].begin() + first, s.sum[t].end());
+        ref.gsumsq.emplace_back(s.sumsq[t].begin() + first, s.sumsq[t].end());
+    }
+    ref.matrix_sum = s.matrix_sum;
+    ref.matrix_sumsq = s.matrix_sumsq;
     return ref;
 }
 
