@@ -60,23 +60,23 @@ bool data_fit(const block_context& ctx, const genomic_model& model) {
         return report_inconsistent("number of windows");
     const size_t m = static_cast<size_t>(M);
     if (model.kind == model_kind::regression) {
-        if (block->type != 'B' || block->real_runs.size() < m)
+        if (block->type != field_type::real_block || block->real_runs.size() < m)
             return report_inconsistent("covariate block columns");
     } else {
-        if (block->type != 'g' || block->genotype_runs.size() < m || ctx.map == nullptr ||
-            ctx.map->fields == nullptr || ctx.used_pos < 0 || ctx.freq1_pos < 0 ||
+        if (block->type != field_type::genotype_block || block->genotype_runs.size() < m || ctx.map == nullptr ||
+            fields(*ctx.map).empty() || ctx.used_pos < 0 || ctx.freq1_pos < 0 ||
             ctx.used_pos >= ctx.map->nfields || ctx.freq1_pos >= ctx.map->nfields)
             return report_inconsistent("genotype block or marker map");
-        if (ctx.map->fields[ctx.used_pos].ints.size() < m || ctx.map->fields[ctx.freq1_pos].reals.size() < m)
+        if (fields(*ctx.map)[ctx.used_pos].ints.size() < m || fields(*ctx.map)[ctx.freq1_pos].reals.size() < m)
             return report_inconsistent("used or freq1 values");
     }
     const bool levels = model.by || model.windows;
     if (model.by && ctx.by_pos < 0)
         return report_inconsistent("by field");
     if (levels && ctx.by_pos >= 0) {
-        if (ctx.map == nullptr || ctx.map->fields == nullptr || ctx.by_pos >= ctx.map->nfields)
+        if (ctx.map == nullptr || fields(*ctx.map).empty() || ctx.by_pos >= ctx.map->nfields)
             return report_inconsistent("by field");
-        if (ctx.map->fields[ctx.by_pos].ints.size() < m)
+        if (fields(*ctx.map)[ctx.by_pos].ints.size() < m)
             return report_inconsistent("by levels");
     }
     return true;
@@ -85,7 +85,7 @@ bool data_fit(const block_context& ctx, const genomic_model& model) {
 // Used markers: those whose used value is 1 or -1.
 int32_t count_used(const block_context& ctx, const genomic_model& model) {
     if (model.kind == model_kind::regression) return 0;
-    const std::vector<int32_t>& used = ctx.map->fields[ctx.used_pos].ints;
+    const std::vector<int32_t>& used = fields(*ctx.map)[ctx.used_pos].ints;
     int32_t count = 0;
     for (int32_t m = 0; m < ctx.markers; ++m)
         if (used[m] == 1 || used[m] == -1) ++count;
@@ -116,7 +116,7 @@ bool effects_fit(const block_context& ctx, const genomic_model& model) {
 std::vector<int32_t> marker_levels(const block_context& ctx, const genomic_model& model) {
     std::vector<int32_t> levels(static_cast<size_t>(ctx.markers), 0);
     if (!(model.by || model.windows) || ctx.by_pos < 0) return levels;
-    const datacol& by = ctx.map->fields[ctx.by_pos];
+    const datacol& by = fields(*ctx.map)[ctx.by_pos];
     int32_t L = by.nlevels;
     if (model.by && model.G < L) L = model.G;  // a group must exist for every level
     for (int32_t m = 0; m < ctx.markers; ++m) {
@@ -142,8 +142,8 @@ void window_range(const std::vector<int32_t>& levels, int32_t m, int32_t h, mark
 void plan_markers(const block_context& ctx, const genomic_model& model, compute_plan& plan) {
     const std::vector<int32_t> levels = marker_levels(ctx, model);
     const bool genotypes = model.kind != model_kind::regression;
-    const std::vector<int32_t>* used = genotypes ? &ctx.map->fields[ctx.used_pos].ints : nullptr;
-    const std::vector<double>* freq1 = genotypes ? &ctx.map->fields[ctx.freq1_pos].reals : nullptr;
+    const std::vector<int32_t>* used = genotypes ? &fields(*ctx.map)[ctx.used_pos].ints : nullptr;
+    const std::vector<double>* freq1 = genotypes ? &fields(*ctx.map)[ctx.freq1_pos].reals : nullptr;
     const bool by_levels = (model.by || model.windows) && ctx.by_pos >= 0;
     int32_t effect = 0;
     for (int32_t m = 0; m < ctx.markers; ++m) {
@@ -172,7 +172,7 @@ void size_plan(const genomic_model& model, compute_plan& plan) {
     if (model.kind == model_kind::regression) {
         plan.covariates.assign(M, nullptr);
     } else {
-        plan.codings.assign(M, genotype_coding{});
+        plan.codings.assign(M, marker_coding{});
         plan.genotypes.assign(M, nullptr);
     }
 }
@@ -237,8 +237,8 @@ void pack_effects(const compute_plan& plan, cycle_batch& batch) {
 
 }  // namespace
 
-genotype_coding code_marker(double p, bool broad) {
-    genotype_coding c;
+marker_coding code_marker(double p, bool broad) {
+    marker_coding c;
     c.x[1] = 2 * p - 2;
     c.x[2] = 2 * p - 1;
     c.x[3] = 2 * p;

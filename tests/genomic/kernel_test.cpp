@@ -62,7 +62,6 @@ struct fixture {
 
     explicit fixture(const config& c) : cf(c) {
         map.own_fields.resize(3);  // used, freq1, by
-        map.fields = map.own_fields.data();
         map.nfields = 3;
         map.nrec = cf.M;
         blockset.nrec = static_cast<int32_t>(cf.N);
@@ -73,13 +72,13 @@ struct fixture {
         levels = marker_levels(cf.M, nlevels);
         const bool regression = cf.kind == model_kind::regression;
         if (regression) {
-            block.type = 'B';
+            block.type = field_type::real_block;
             block.reals.resize(static_cast<size_t>(cf.N) * cf.M);
             for (size_t k = 0; k < block.reals.size(); ++k)
                 block.reals[k] = k % 9 == 4 ? MISSING_COVARIATE : static_cast<double>(k % 5) - 2.0;
             for (int32_t m = 0; m < cf.M; ++m) block.real_runs.push_back(block.reals.data() + m * cf.N);
         } else {
-            block.type = 'g';
+            block.type = field_type::genotype_block;
             block.genotypes.resize(static_cast<size_t>(cf.N) * cf.M);
             for (size_t k = 0; k < block.genotypes.size(); ++k)
                 block.genotypes[k] = static_cast<uint8_t>(k % 7 == 3 ? 0 : 1 + (k * 2654435761u >> 7) % 3);
@@ -87,12 +86,12 @@ struct fixture {
             ctx.used_pos = 0;
             ctx.freq1_pos = 1;
             for (int32_t m = 0; m < cf.M; ++m) {
-                map.fields[0].ints.push_back(m % 11 == 5 ? 0 : m % 13 == 6 ? -1 : 1);
-                map.fields[1].reals.push_back(0.25 * (1 + m % 3));
+                fields(map)[0].ints.push_back(m % 11 == 5 ? 0 : m % 13 == 6 ? -1 : 1);
+                fields(map)[1].reals.push_back(0.25 * (1 + m % 3));
             }
         }
-        map.fields[2].ints = levels;
-        map.fields[2].nlevels = nlevels;
+        fields(map)[2].ints = levels;
+        fields(map)[2].nlevels = nlevels;
         shape();
     }
 
@@ -111,7 +110,7 @@ struct fixture {
         model.stored_groups = windows ? 1 : model.total_groups;
         model.U = 0;
         if (cf.kind != model_kind::regression)
-            for (int32_t used : map.fields[0].ints) model.U += used == 1 || used == -1;
+            for (int32_t used : fields(map)[0].ints) model.U += used == 1 || used == -1;
         const int32_t len = cf.kind == model_kind::regression ? cf.M : model.U;
         model.terms.assign(cf.T, genomic_term{});
         const size_t values = static_cast<size_t>(cf.N) * model.stored_groups;
@@ -198,15 +197,15 @@ reference compute_reference(fixture& f, int32_t cycles) {
         int32_t e = 0;
         for (int32_t m = 0; m < cf.M; ++m) {
             const bool regression = cf.kind == model_kind::regression;
-            const int32_t used = regression ? 1 : f.map.fields[0].ints[m];
+            const int32_t used = regression ? 1 : fields(f.map)[0].ints[m];
             if (used != 1 && used != -1) continue;
             if (used == -1 || (by_levels && lv[m] < 0)) {
                 ++e;
                 continue;
             }
             const int32_t index = regression ? m : e;
-            genotype_coding coding;
-            if (!regression) coding = code_marker(f.map.fields[1].reals[m], cf.broad);
+            marker_coding coding;
+            if (!regression) coding = code_marker(fields(f.map)[1].reals[m], cf.broad);
             int32_t lo = by_levels ? lv[m] : 0;
             int32_t hi = lo;
             if (windows) window_of(lv, m, model.half_width, lo, hi);

@@ -19,16 +19,15 @@ struct sheet {
 
     explicit sheet(int32_t nrec) { ds.nrec = nrec; }
 
-    datacol& add(const std::string& name, char type, int32_t ncol = 0, int32_t width = 0) {
+    datacol& add(const std::string& name, char letter, int32_t ncol = 0, int32_t width = 0) {
         datacol col;
         col.name = name;
-        col.type = type;
+        col.type = static_cast<field_type>(letter);
         col.nrec = ds.nrec;
         col.ncol = ncol;
         col.width = width;
         EXPECT_EQ(allocdatacol(col), 0);
         ds.own_fields.push_back(std::move(col));
-        ds.fields = ds.own_fields.data();
         ds.nfields = ds.nshown = static_cast<int32_t>(ds.own_fields.size());
         return ds.own_fields.back();
     }

@@ -65,7 +65,7 @@ inline console_result block_sizes(dataset& ds) {
 
 inline std::vector<std::string> names_of(const dataset& ds, int count) {
     std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) names.push_back(ds.fields[i].name);
+    for (int i = 0; i < count; ++i) names.push_back(fields(ds)[i].name);
     return names;
 }
 
@@ -78,7 +78,7 @@ inline std::vector<std::string> options_of(const datacol& col) {
 
 inline std::string types_of(const dataset& ds) {
     std::string letters;
-    for (int i = 0; i < ds.nfields; ++i) letters += ds.fields[i].type;
+    for (int i = 0; i < ds.nfields; ++i) letters += type_letter(fields(ds)[i].type);
     return letters;
 }
 
