@@ -69,7 +69,7 @@ void set_up(const workload& w, genomic_data& d, program_run& r) {
     fields(r.map)[2].ints = d.level;
     fields(r.map)[2].nlevels = w.levels;
     r.blockset.nrec = static_cast<int32_t>(d.N);
-    r.block.type = field_type::genotype_block;
+    r.block.type = tavo::field_type::genotype_block;
     for (int32_t m = 0; m < d.M; ++m) r.block.genotype_runs.push_back(d.genotypes.data() + static_cast<size_t>(m) * d.N);
     r.ctx.blockset = &r.blockset;
     r.ctx.block = &r.block;

@@ -35,9 +35,9 @@ double since(std::chrono::steady_clock::time_point start) {
 dataset* find_block_dataset(job& j, std::string_view block) {
     for (dataset* d = j.first; d; d = d->next) {
         if (d->key == block) continue;
-        d->fieldlist_cursor = 0;
+        int32_t cursor = 0;
         for (int32_t i = 0; i < d->fieldlist.count; ++i)
-            if (std::string_view(next_token(d->fieldlist, d->fieldlist_cursor)).substr(0, block.size()) == block)
+            if (std::string_view(next_token(d->fieldlist, cursor)).substr(0, block.size()) == block)
                 return d;
     }
     return nullptr;

@@ -36,7 +36,7 @@ struct model_fixture {
         blockset.own_fields.resize(1);
         map.own_fields.resize(4);
         map.keycol = 0;
-        fields(map)[3].type = field_type::coded_factor;
+        fields(map)[3].type = tavo::field_type::coded_factor;
         opt.block_name = "geno";
         ctx.blockset = &blockset;
         ctx.map = &map;
@@ -45,8 +45,8 @@ struct model_fixture {
         genotype_block();
         markers({1, 1, 1}, {0.5, 0.5, 0.5});
     }
-    void genotype_block() { ctx.block = &fields(blockset)[0], ctx.block->type = 'g'; }
-    void covariate_block() { ctx.block = &fields(blockset)[0], ctx.block->type = 'B'; }
+    void genotype_block() { ctx.block = &fields(blockset)[0], ctx.block->type = tavo::field_type::genotype_block; }
+    void covariate_block() { ctx.block = &fields(blockset)[0], ctx.block->type = tavo::field_type::real_block; }
     void markers(const std::vector<int32_t>& used, const std::vector<double>& freq) {
         keys.clear();
         fields(map)[0].texts.clear();

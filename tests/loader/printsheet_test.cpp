@@ -169,7 +169,7 @@ TEST(Printsheet, SkippedColumnsAndUnknownLetters) {
     sheet s(3);
     s.add_texts("id", 'u', {"a", "b", "c"});
     datacol& hidden = s.add_texts("hidden", 'u', {"p", "q", "r"});
-    hidden.skip = 1;
+    hidden.skip = true;
     s.add("parents", 'R', 100);
     const printed out = print(s.ds);
     EXPECT_EQ(out.sheet,

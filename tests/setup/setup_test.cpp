@@ -81,7 +81,7 @@ TEST(SetupStatus, NoFieldNames) {
     t.write("h.txt", " \t \n1 2\n");
     t.write("o.txt", "1\n");
     dataset& header = t.add("", "1", "h.txt", {"declared"});
-    header.header = 1;
+    header.header = true;
     dataset& options_only = t.add("", "2", "o.txt", {"!block", "!size=3"});
     const auto run = t.setup();
     EXPECT_EQ(header.status, setup_status::no_fields);
@@ -114,10 +114,10 @@ TEST(SetupStatus, EmptyData) {
     t.write("empty.txt", "");
     t.write("all_skipped.txt", "id x\n1 2\n3 4\n");
     dataset& only_header = t.add("", "1", "only_header.txt", {"x"});
-    only_header.header = 1;
+    only_header.header = true;
     dataset& empty = t.add("", "2", "empty.txt", {"x"});
     dataset& skipped = t.add("", "3", "all_skipped.txt", {"x"}, {"skip=2"});
-    skipped.header = 1;
+    skipped.header = true;
     const auto run = t.setup();
     EXPECT_EQ(run.result, 3);
     EXPECT_EQ(only_header.status, setup_status::empty);
@@ -237,7 +237,7 @@ TEST(SetupFiles, HeaderWordsAndLeftRewound) {
         const std::string text = "  id\t\t sire  dam \t " + end + (end.empty() ? "" : "1 0 0" + end);
         t.write("p.txt", text);
         dataset& ds = t.add("id", "1", "p.txt", {"declared", "words"});
-        ds.header = 1;
+        ds.header = true;
         const auto run = t.setup();
         if (end.empty()) {  // the header is all there is
             EXPECT_EQ(ds.status, setup_status::empty);
@@ -429,7 +429,7 @@ struct filtered_job {
         if (filter_first) filter = &t.add("id", "ids", "f.txt", {"id", "sex"});
         block = &t.add("id", "geno", "g.txt", {"id", "cov[2]"});
         if (!filter_first) filter = &t.add("id", "ids", "f.txt", {"id", "sex"});
-        filter->header = 1;
+        filter->header = true;
     }
 };
 
