@@ -42,28 +42,6 @@ dataset* new_dataset(job& j) {
 
 namespace {
 
-// The slice of `sheet` from `first`, at most `count` columns long.
-template <class Column>
-std::span<Column> slice(std::span<Column> sheet, int32_t first, int32_t count) {
-    if (first < 0 || static_cast<size_t>(first) > sheet.size() || count <= 0) return {};
-    const size_t start = static_cast<size_t>(first);
-    return sheet.subspan(start, std::min(sheet.size() - start, static_cast<size_t>(count)));
-}
-
-}  // namespace
-
-std::span<datacol> fields(dataset& ds) {
-    if (!ds.link_target) return ds.own_fields;
-    return slice(std::span<datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
-}
-
-std::span<const datacol> fields(const dataset& ds) {
-    if (!ds.link_target) return ds.own_fields;
-    return slice(std::span<const datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
-}
-
-namespace {
-
 // Positions in the declaration option list.
 enum option_word : int {
     OPT_FILE,
@@ -160,6 +138,14 @@ bool is_option_word(std::string_view word) {
     return word.find('=') != std::string_view::npos || (!word.empty() && word.front() == '-');
 }
 
+// The slice of `sheet` from `first`, at most `count` columns long.
+template <class Column>
+std::span<Column> slice(std::span<Column> sheet, int32_t first, int32_t count) {
+    if (first < 0 || static_cast<size_t>(first) > sheet.size() || count <= 0) return {};
+    const size_t start = static_cast<size_t>(first);
+    return sheet.subspan(start, std::min(sheet.size() - start, static_cast<size_t>(count)));
+}
+
 // Reads an integer the way "%d" does; false when none begins the text.
 bool read_int(const char* text, int& number) {
     char* end = nullptr;
@@ -211,6 +197,16 @@ int dataset_int_option(const dataset& ds, std::string_view key) {
         return read_int(option + prefix.size(), number) ? number : -9999;
     }
     return -9999;
+}
+
+std::span<datacol> fields(dataset& ds) {
+    if (!ds.link_target) return ds.own_fields;
+    return slice(std::span<datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
+}
+
+std::span<const datacol> fields(const dataset& ds) {
+    if (!ds.link_target) return ds.own_fields;
+    return slice(std::span<const datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
 }
 
 }  // namespace tavo

@@ -23,8 +23,8 @@ enum class field_type : char {
     integer_alt = 'T',        // integer, handled as i
     real = 'c',               // real, its text kept too
     real_alt = 't',           // real, handled as c
-    real_only = 'C',          // real without its text
-    integer_only = 'M',       // integer without buffers
+    real_only = 'C',          // real, storage only (no reading buffers)
+    integer_only = 'M',       // integer, storage only (no reading buffers)
     factor = 'f',             // factor while loading (texts)
     coded_factor = 'F',       // factor after loading (level codes and names)
     fixed_text = 's',         // text in slots of width + 1 bytes

@@ -42,8 +42,9 @@ TEST(BlockSizes, GenotypeBlocksReadOneOrTwoTokensPerMarker) {
     };
     constexpr field_type genotypes = field_type::genotype_block;
     constexpr field_type alleles = field_type::allele_block;
-    for (const expectation& e : {expectation{"!biallelic", genotypes, 2000}, expectation{"!multiallelic", alleles, 2000},
-                                 expectation{"!genot012", genotypes, 1000}, expectation{"!dart", genotypes, 1000}}) {
+    for (const expectation& e :
+         {expectation{"!biallelic", genotypes, 2000}, expectation{"!multiallelic", alleles, 2000},
+          expectation{"!genot012", genotypes, 1000}, expectation{"!dart", genotypes, 1000}}) {
         SCOPED_TRACE(e.coding);
         marker_job g(e.coding);
         const auto run = block_sizes(*g.geno);

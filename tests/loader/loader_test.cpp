@@ -326,11 +326,12 @@ TEST(LinkedLoadFailure, CircularLinksEndWithoutLoading) {
     t.write("a.txt", "x1 y1\n");
     t.write("b.txt", "y1 x1\n");
     dataset& a = t.declare("data x seta", "file=a.txt x y");
-    t.declare("data y setb", "file=b.txt y x");
+    dataset& b = t.declare("data y setb", "file=b.txt y x");
     t.setup();
     const auto loaded = t.load(a);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_EQ(loaded.console, "! Data #1 cannot be loaded before data #2: their links form a circle\n");
+    EXPECT_FALSE(a.loading || b.loading);  // both loads have ended, failed or not
 }
 
 }  // namespace
