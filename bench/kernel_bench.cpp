@@ -62,15 +62,14 @@ struct program_run {
 
 void set_up(const workload& w, genomic_data& d, program_run& r) {
     r.map.own_fields.resize(3);  // used, freq1, by
-    r.map.fields = r.map.own_fields.data();
     r.map.nfields = 3;
     r.map.nrec = d.M;
-    r.map.fields[0].ints = d.used;
-    r.map.fields[1].reals = d.freq1;
-    r.map.fields[2].ints = d.level;
-    r.map.fields[2].nlevels = w.levels;
+    fields(r.map)[0].ints = d.used;
+    fields(r.map)[1].reals = d.freq1;
+    fields(r.map)[2].ints = d.level;
+    fields(r.map)[2].nlevels = w.levels;
     r.blockset.nrec = static_cast<int32_t>(d.N);
-    r.block.type = 'g';
+    r.block.type = tavo::field_type::genotype_block;
     for (int32_t m = 0; m < d.M; ++m) r.block.genotype_runs.push_back(d.genotypes.data() + static_cast<size_t>(m) * d.N);
     r.ctx.blockset = &r.blockset;
     r.ctx.block = &r.block;

@@ -35,9 +35,9 @@ double since(std::chrono::steady_clock::time_point start) {
 dataset* find_block_dataset(job& j, std::string_view block) {
     for (dataset* d = j.first; d; d = d->next) {
         if (d->key == block) continue;
-        d->fieldlist_cursor = 0;
+        int32_t cursor = 0;
         for (int32_t i = 0; i < d->fieldlist.count; ++i)
-            if (std::string_view(next_token(d->fieldlist, d->fieldlist_cursor)).substr(0, block.size()) == block)
+            if (std::string_view(next_token(d->fieldlist, cursor)).substr(0, block.size()) == block)
                 return d;
     }
     return nullptr;
@@ -45,7 +45,7 @@ dataset* find_block_dataset(job& j, std::string_view block) {
 
 int field_position(const dataset& ds, std::string_view name) {
     for (int i = 0; i < ds.nfields; ++i)
-        if (equal_ignoring_case(ds.fields[i].name, name)) return i;
+        if (equal_ignoring_case(fields(ds)[i].name, name)) return i;
     return -1;
 }
 
@@ -56,10 +56,10 @@ bool type_marker_map(dataset& map) {
     const int used = field_position(map, "used");
     const int freq1 = field_position(map, "freq1");
     if (alleles < 0 || used < 0 || freq1 < 0) return false;
-    map.fields[alleles].type = 's';
-    map.fields[alleles].width = 2;
-    map.fields[used].type = 'i';
-    map.fields[freq1].type = 'c';
+    fields(map)[alleles].type = field_type::fixed_text;
+    fields(map)[alleles].width = 2;
+    fields(map)[used].type = field_type::integer;
+    fields(map)[freq1].type = field_type::real;
     map.allele_field = alleles;
     return true;
 }
@@ -96,8 +96,8 @@ int main(int argc, char** argv) {
     const double setup_s = since(setup_start);
     const int field = field_position(*block, block_name);
     if (field < 0) return 3;
-    const datacol& column = block->fields[field];
-    if (column.type == 'g' && (!column.link || !type_marker_map(*column.link))) return 9;
+    const datacol& column = fields(*block)[field];
+    if (column.type == field_type::genotype_block && (!column.link || !type_marker_map(*column.link))) return 9;
 
     const std::string base = jobfile.substr(0, jobfile.rfind(".tavo"));
     std::FILE* log = std::fopen((base + ".loadlog").c_str(), "w");

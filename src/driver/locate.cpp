@@ -17,27 +17,24 @@ dataset* find_dataset_named(const job& j, std::string_view name) {
 dataset* find_block_dataset(job& j, std::string_view block_name) {
     for (dataset* ds = j.first; ds; ds = ds->next) {
         if (ds->key == block_name) continue;  // its key field is no block
-        ds->fieldlist_cursor = 0;
+        int32_t cursor = 0;
         for (int32_t w = 0; w < ds->fieldlist.count; ++w) {
             // A word may go on after the name, e.g. "geno[500]".
-            if (std::string_view(next_token(ds->fieldlist, ds->fieldlist_cursor)).starts_with(block_name)) {
-                ds->fieldlist_cursor = 0;
-                return ds;
-            }
+            if (std::string_view(next_token(ds->fieldlist, cursor)).starts_with(block_name)) return ds;
         }
-        ds->fieldlist_cursor = 0;
     }
     return nullptr;
 }
 
 int32_t find_field(const dataset& ds, int32_t count, std::string_view name) {
-    if (!ds.fields) return -1;
+    const std::span<const datacol> sheet = fields(ds);
+    if (sheet.empty()) return -1;
     for (int32_t i = 0; i < count; ++i)
-        if (equal_ignoring_case(ds.fields[i].name, name)) return i;
+        if (equal_ignoring_case(sheet[i].name, name)) return i;
     return -1;
 }
 
-bool is_added_field(const datacol& col) { return col.skip != 0 || col.nostore != 0; }
+bool is_added_field(const datacol& col) { return col.skip || col.nostore; }
 
 int loading_code(int64_t total) {
     const auto low_byte = static_cast<int8_t>(static_cast<uint8_t>(total & 0xff));
@@ -86,8 +83,8 @@ int set_up(run_settings& s) {
     dataset* filter = s.block.filter;
     if (setup_datasets(s.jobdata, blockset, filter) == 0) return ERR_NONE;
     std::fprintf(s.log, "! Problem preparing loading data file(s)\n");
-    if (blockset->status != 0) std::fprintf(s.log, "%s", blockset->messages.c_str());
-    if (filter && filter->status != 0) std::fprintf(s.log, "%s", filter->messages.c_str());
+    if (blockset->status != setup_status::ok) std::fprintf(s.log, "%s", blockset->messages.c_str());
+    if (filter && filter->status != setup_status::ok) std::fprintf(s.log, "%s", filter->messages.c_str());
     return ERR_SETUP;
 }
 
@@ -100,7 +97,7 @@ int find_block(run_settings& s) {
         std::printf("Quitting because of problems identifying the block field to use (see log file)\n");
         return ERR_NOT_FOUND;
     }
-    s.block.block = &blockset.fields[at];
+    s.block.block = &fields(blockset)[at];
     if (!s.block.block->block) {
         std::fprintf(s.log, "! Indicated field %s is not a block field!\n", s.block_name.c_str());
         std::printf("Quitting because of problems identifying block field (see log file)\n");

@@ -16,7 +16,7 @@ namespace {
 // A field of the marker map by name, among the fields read from its file.
 int32_t find_map_field(const dataset& map, std::string_view name) {
     const int32_t at = find_field(map, map.nfields, name);
-    return at >= 0 && !is_added_field(map.fields[at]) ? at : -1;
+    return at >= 0 && !is_added_field(fields(map)[at]) ? at : -1;
 }
 
 // The statistics fields that a genotype block reads from its marker map.
@@ -31,7 +31,7 @@ bool is_statistics_field(const datacol& col) {
 // the computation reads them in.
 bool can_group_markers(const dataset& map, int32_t at, bool genotypes) {
     if (at < 0 || at == map.keycol) return false;
-    return !(genotypes && is_statistics_field(map.fields[at]));
+    return !(genotypes && is_statistics_field(fields(map)[at]));
 }
 
 // by= names the field that groups the markers; it loads as levels. A missing
@@ -41,12 +41,12 @@ int check_by_field(run_settings& s) {
     if (!s.has_by) return ERR_NONE;
     dataset& map = *s.block.map;
     const int32_t at = find_map_field(map, s.by);
-    if (!can_group_markers(map, at, s.block.block->type == 'g')) {
+    if (!can_group_markers(map, at, s.block.block->type == field_type::genotype_block)) {
         std::fprintf(s.log, "! Problem: \"by=\" field cannot be found in annotation/label data\n");
         return ERR_MAP_FIELDS;
     }
     s.block.by_pos = at;
-    map.fields[at].type = 'f';
+    fields(map)[at].type = field_type::factor;
     return ERR_NONE;
 }
 
@@ -55,7 +55,7 @@ int check_by_field(run_settings& s) {
 // the set-up only added (the file lacks it) holds no values and counts as
 // missing.
 int check_statistics_fields(run_settings& s) {
-    if (s.block.block->type != 'g') return ERR_NONE;
+    if (s.block.block->type != field_type::genotype_block) return ERR_NONE;
     dataset& map = *s.block.map;
     const int32_t alleles = find_map_field(map, "alleles");
     const int32_t used = find_map_field(map, "used");
@@ -66,10 +66,10 @@ int check_statistics_fields(run_settings& s) {
         std::fprintf(s.log, "%s", text);
         return ERR_MAP_FIELDS;
     }
-    map.fields[alleles].type = 's';
-    map.fields[alleles].width = 2;
-    map.fields[used].type = 'i';
-    map.fields[freq1].type = 'c';
+    fields(map)[alleles].type = field_type::fixed_text;
+    fields(map)[alleles].width = 2;
+    fields(map)[used].type = field_type::integer;
+    fields(map)[freq1].type = field_type::real;
     map.allele_field = alleles;  // the loader's source of preloaded alleles
     s.block.alleles_pos = alleles;
     s.block.used_pos = used;
@@ -89,8 +89,8 @@ int load_data(run_settings& s, int pending) {
 // Markers whose used value the loader turned into -1.
 std::vector<int32_t> markers_with_new_alleles(const run_settings& s) {
     std::vector<int32_t> found;
-    if (s.block.block->type != 'g') return found;
-    const datacol& used = s.block.map->fields[s.block.used_pos];
+    if (s.block.block->type != field_type::genotype_block) return found;
+    const datacol& used = fields(*s.block.map)[s.block.used_pos];
     const auto markers = static_cast<size_t>(s.block.markers);
     for (size_t m = 0; m < markers && m < used.ints.size(); ++m)
         if (used.ints[m] == -1) found.push_back(static_cast<int32_t>(m));
@@ -102,7 +102,7 @@ std::vector<int32_t> markers_with_new_alleles(const run_settings& s) {
 void report_new_alleles(const run_settings& s) {
     const std::vector<int32_t> markers = markers_with_new_alleles(s);
     if (markers.empty()) return;
-    const datacol& keys = s.block.map->fields[s.block.map->keycol];
+    const datacol& keys = fields(*s.block.map)[s.block.map->keycol];
     std::fprintf(s.log, "Note: The following markers cannot be used for genomic variance/values, because\n");
     std::fprintf(s.log, "new alleles are present in the marker data which were not in the analysis:\n");
     for (int32_t m : markers) {

@@ -28,7 +28,7 @@ constexpr int32_t NO_LEVEL = -1;
 std::vector<int32_t> marker_levels(const block_context& ctx, const genomic_model& model) {
     std::vector<int32_t> levels(static_cast<size_t>(ctx.markers), 0);
     if (!(model.by || model.windows) || ctx.by_pos < 0) return levels;
-    const datacol& by = ctx.map->fields[ctx.by_pos];
+    const datacol& by = fields(*ctx.map)[ctx.by_pos];
     int32_t L = by.nlevels;
     if (model.by && model.G < L) L = model.G;  // a group must exist for every level
     for (int32_t m = 0; m < ctx.markers; ++m) {
@@ -54,8 +54,8 @@ void window_range(const std::vector<int32_t>& levels, int32_t m, int32_t h, mark
 void plan_markers(const block_context& ctx, const genomic_model& model, compute_plan& plan) {
     const std::vector<int32_t> levels = marker_levels(ctx, model);
     const bool genotypes = model.kind != model_kind::regression;
-    const std::vector<int32_t>* used = genotypes ? &ctx.map->fields[ctx.used_pos].ints : nullptr;
-    const std::vector<double>* freq1 = genotypes ? &ctx.map->fields[ctx.freq1_pos].reals : nullptr;
+    const std::vector<int32_t>* used = genotypes ? &fields(*ctx.map)[ctx.used_pos].ints : nullptr;
+    const std::vector<double>* freq1 = genotypes ? &fields(*ctx.map)[ctx.freq1_pos].reals : nullptr;
     const bool by_levels = (model.by || model.windows) && ctx.by_pos >= 0;
     int32_t effect = 0;
     for (int32_t m = 0; m < ctx.markers; ++m) {
@@ -84,7 +84,7 @@ void size_plan(const genomic_model& model, compute_plan& plan) {
     if (model.kind == model_kind::regression) {
         plan.covariates.assign(M, nullptr);
     } else {
-        plan.codings.assign(M, genotype_coding{});
+        plan.codings.assign(M, marker_coding{});
         plan.genotypes.assign(M, nullptr);
     }
 }
@@ -133,8 +133,8 @@ void pack_effects(const compute_plan& plan, cycle_batch& batch) {
 
 }  // namespace
 
-genotype_coding code_marker(double p, bool broad) {
-    genotype_coding c;
+marker_coding code_marker(double p, bool broad) {
+    marker_coding c;
     c.x[1] = 2 * p - 2;
     c.x[2] = 2 * p - 1;
     c.x[3] = 2 * p;

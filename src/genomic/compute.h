@@ -31,7 +31,7 @@ constexpr double MISSING_COVARIATE = -9999.0;
 
 // Additive covariate x and dominance covariate d of one marker, by genotype
 // code 0..3 (code 0, missing, is 0 in both).
-struct genotype_coding {
+struct marker_coding {
     double x[4] = {0, 0, 0, 0};
     double d[4] = {0, 0, 0, 0};
 };
@@ -57,7 +57,7 @@ struct compute_plan {
     bool windows = false;
     int32_t no_level = 0;       // markers without a level of the by field
     std::vector<marker_plan> markers;          // per marker, map order
-    std::vector<genotype_coding> codings;      // per marker (genotype blocks)
+    std::vector<marker_coding> codings;        // per marker (genotype blocks)
     std::vector<const uint8_t*> genotypes;     // per marker: N genotype codes
     std::vector<const double*> covariates;     // per column: N covariates
     // Markers that contribute (a used marker with a group), in the order the
@@ -135,7 +135,7 @@ enum class plan_status : uint8_t {
 
 // Codes 0..3 of a marker with first-allele frequency p: narrow or broad
 // dominance sense.
-genotype_coding code_marker(double p, bool broad);
+marker_coding code_marker(double p, bool broad);
 
 // Builds the plan of the run. Markers whose used value is 1 contribute and
 // advance the effect index; -1 only advances it; every other value counts as 0

@@ -151,7 +151,7 @@ __attribute__((target("avx512f"))) void pack_twelve_avx512(const compute_plan& p
         std::memcpy(&high4, codes + 8, 4);
         const __m512i lo = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_cvtsi64_si128(low8));
         const __m512i hi = _mm512_maskz_cvtepu8_epi64(0xFF, _mm_cvtsi32_si128(high4));
-        const genotype_coding& c = plan.codings[m];
+        const marker_coding& c = plan.codings[m];
         double* dst = out + (p - p0) * per * 12;
         const __m512d x = _mm512_maskz_broadcast_f64x4(0xFF, _mm256_loadu_pd(c.x));
         _mm512_storeu_pd(dst, _mm512_maskz_permutexvar_pd(0xFF, lo, x));
@@ -203,7 +203,7 @@ void pack_codes(const compute_plan& plan, const code_rows& src, int64_t p0, int6
         for (int64_t p = p0; p < p1; ++p) {
             const int32_t m = plan.order[p];
             const uint8_t* codes = codes_at(src, p, first);
-            const genotype_coding& c = plan.codings[m];
+            const marker_coding& c = plan.codings[m];
             double* dst = out + (p - p0) * per * mr;
             for (int32_t r = 0; r < mr; ++r) dst[r] = c.x[codes[r] & 3];
             if (per == 2)

@@ -63,7 +63,7 @@ __attribute__((target("avx512f"))) void build_table(const compute_plan& plan, co
     const int32_t per = codings_per_marker(plan);
     const bool split = table_entries_per_marker(plan) == 2;
     for (int64_t p = p0; p < p1; ++p) {
-        const genotype_coding& cd = plan.codings[plan.order[p]];
+        const marker_coding& cd = plan.codings[plan.order[p]];
         const double* a = effect_row(eff, p * per, j);
         double* out = tab + (p - p0) * (split ? 2 : 1) * 4 * COL_BLOCK;
         const __m512d a0 = _mm512_load_pd(a);

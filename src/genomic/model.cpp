@@ -234,7 +234,7 @@ void set_groups(const model_options& opt, const block_context& ctx, genomic_mode
         model.half_width = (opt.bywindow - 1) / 2;
         model.stored_groups = 1;  // only the ALL group's values are kept
     } else if (model.by) {
-        model.G = ctx.map->fields[ctx.by_pos].nlevels;
+        model.G = fields(*ctx.map)[ctx.by_pos].nlevels;
         model.total_groups = model.G + 1;
         model.stored_groups = model.total_groups;
     } else {
@@ -246,7 +246,7 @@ void set_groups(const model_options& opt, const block_context& ctx, genomic_mode
 
 int check_block_type(const genomic_model& model, const block_context& ctx, const std::string& block) {
     const bool regression = model.kind == model_kind::regression;
-    const char needed = regression ? 'B' : 'g';
+    const field_type needed = regression ? field_type::real_block : field_type::genotype_block;
     if (ctx.block != nullptr && ctx.block->type == needed) return 0;
     std::printf("! Block field %s cannot be used with %s model terms\n", block.c_str(),
                 regression ? "regression" : "genotype");
@@ -255,21 +255,21 @@ int check_block_type(const genomic_model& model, const block_context& ctx, const
 
 // The marker's `used` value; a map without stored values uses no marker.
 int used_value(const block_context& ctx, int32_t marker) {
-    if (ctx.map == nullptr || ctx.map->fields == nullptr) return 0;
-    const std::vector<int32_t>& used = ctx.map->fields[ctx.used_pos].ints;
+    if (ctx.map == nullptr || fields(*ctx.map).empty()) return 0;
+    const std::vector<int32_t>& used = fields(*ctx.map)[ctx.used_pos].ints;
     return static_cast<size_t>(marker) < used.size() ? used[marker] : 0;
 }
 
 double freq1_value(const block_context& ctx, int32_t marker) {
-    if (ctx.map == nullptr || ctx.map->fields == nullptr) return -9999.0;
-    const std::vector<double>& freq = ctx.map->fields[ctx.freq1_pos].reals;
+    if (ctx.map == nullptr || fields(*ctx.map).empty()) return -9999.0;
+    const std::vector<double>& freq = fields(*ctx.map)[ctx.freq1_pos].reals;
     return static_cast<size_t>(marker) < freq.size() ? freq[marker] : -9999.0;
 }
 
 std::string marker_key(const block_context& ctx, int32_t marker) {
     const dataset& map = *ctx.map;
-    if (map.keycol >= 0 && map.fields != nullptr) {
-        const std::vector<const char*>& texts = map.fields[map.keycol].texts;
+    if (map.keycol >= 0 && !fields(map).empty()) {
+        const std::vector<const char*>& texts = fields(map)[map.keycol].texts;
         if (static_cast<size_t>(marker) < texts.size() && texts[marker] != nullptr) return texts[marker];
     }
     return std::to_string(marker + 1);

@@ -16,19 +16,19 @@ const char* text_at(const std::vector<const char*>& texts, int64_t i) {
     return texts[static_cast<size_t>(i)];
 }
 
-bool has_by_field(const block_context& ctx) { return ctx.map && ctx.map->fields && ctx.by_pos >= 0; }
+bool has_by_field(const block_context& ctx) { return ctx.map && !fields(*ctx.map).empty() && ctx.by_pos >= 0; }
 
 const char* marker_key(const block_context& ctx, int32_t m) {
-    if (!ctx.map || !ctx.map->fields || ctx.map->keycol < 0) return "";
-    return text_at(ctx.map->fields[ctx.map->keycol].texts, m);
+    if (!ctx.map || fields(*ctx.map).empty() || ctx.map->keycol < 0) return "";
+    return text_at(fields(*ctx.map)[ctx.map->keycol].texts, m);
 }
 
 const char* marker_by_text(const block_context& ctx, int32_t m) {
-    return has_by_field(ctx) ? text_at(ctx.map->fields[ctx.by_pos].texts, m) : "";
+    return has_by_field(ctx) ? text_at(fields(*ctx.map)[ctx.by_pos].texts, m) : "";
 }
 
 const char* level_name(const block_context& ctx, int32_t level) {
-    return has_by_field(ctx) ? text_at(ctx.map->fields[ctx.by_pos].names, level) : "";
+    return has_by_field(ctx) ? text_at(fields(*ctx.map)[ctx.by_pos].names, level) : "";
 }
 
 bool is_all_group(const genomic_model& model, int32_t g) { return model.total_groups > 1 && g == model.G; }
@@ -110,19 +110,19 @@ void write_log_rows(FILE* log, const genomic_model& model, const block_context& 
 // data set.
 const dataset* identifier_source(const block_context& ctx) { return ctx.filter ? ctx.filter : ctx.blockset; }
 
-bool has_key(const dataset* ds) { return ds && ds->fields && ds->keycol >= 0; }
+bool has_key(const dataset* ds) { return ds && !fields(*ds).empty() && ds->keycol >= 0; }
 
 // Key text of record i. A data set appended to another holds the other's
 // records, whose key texts live in the other's key field.
 const char* individual_key(const dataset* ds, int64_t i) {
     const dataset* holder = ds;
     if (ds->link_target && has_key(ds->link_target)) holder = ds->link_target;
-    return text_at(holder->fields[holder->keycol].texts, i);
+    return text_at(fields(*holder)[holder->keycol].texts, i);
 }
 
 void write_gvalue_header(FILE* f, const genomic_model& model, const block_context& ctx) {
     const dataset* source = identifier_source(ctx);
-    if (has_key(source)) std::fprintf(f, "%s", source->fields[source->keycol].name.c_str());
+    if (has_key(source)) std::fprintf(f, "%s", fields(*source)[source->keycol].name.c_str());
     const bool by_levels = layout_of(model) == group_layout::by_levels;
     for (const genomic_term& term : model.terms) {
         const char* label = term.label.c_str();

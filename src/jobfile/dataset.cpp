@@ -1,5 +1,6 @@
 #include "jobfile/dataset.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -99,16 +100,16 @@ int take_option(dataset& ds, std::string_view word, int jobline) {
     case OPT_MISSING: ds.missing = cut_text(option_value(word)); return 0;
     case OPT_MISSALLELE: ds.missallele = cut_text(option_value(word)); return 0;
     case OPT_MINMAF:
-        ds.minmaf_given = 1;
+        ds.minmaf_given = true;
         return read_real_option(option_value(word), ds.minmaf, "minmaf=", jobline);
     case OPT_MAXMISS:
-        ds.maxmiss_given = 1;
+        ds.maxmiss_given = true;
         return read_real_option(option_value(word), ds.maxmiss, "maxmiss=", jobline);
     case OPT_BIALLELIC:
     case OPT_BIGENOT:
     case OPT_GENOT012:
     case OPT_DART: print_moved_coding(); return 0;
-    case OPT_HEADER: ds.header = 1; return 0;
+    case OPT_HEADER: ds.header = true; return 0;
     case OPT_INBRED:
     case OPT_SAVE:
     case OPT_SKIP: addtext(ds.options, word); return 0;
@@ -137,6 +138,14 @@ bool is_option_word(std::string_view word) {
     return word.find('=') != std::string_view::npos || (!word.empty() && word.front() == '-');
 }
 
+// The slice of `sheet` from `first`, at most `count` columns long.
+template <class Column>
+std::span<Column> slice(std::span<Column> sheet, int32_t first, int32_t count) {
+    if (first < 0 || static_cast<size_t>(first) > sheet.size() || count <= 0) return {};
+    const size_t start = static_cast<size_t>(first);
+    return sheet.subspan(start, std::min(sheet.size() - start, static_cast<size_t>(count)));
+}
+
 }  // namespace
 
 int dataset_word(dataset& ds, std::string_view word, int jobline) {
@@ -155,28 +164,38 @@ int dataset_word(dataset& ds, std::string_view word, int jobline) {
 
 // Both lookups walk the `count` stored strings from the start, so the walk
 // never runs past the end.
-int field_has_option(datacol& col, std::string_view word) {
+int field_has_option(const datacol& col, std::string_view word) {
     const bool prefix_rule = !word.empty() && word.back() == '=';
-    col.option_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t i = 0; i < col.options.count; ++i) {
-        const std::string_view option = next_token(col.options, col.option_cursor);
+        const std::string_view option = next_token(col.options, cursor);
         if (equal_ignoring_case(option, word) || (prefix_rule && begins_ignoring_case(option, word)))
             return 1;
     }
     return 0;
 }
 
-int dataset_int_option(dataset& ds, std::string_view key) {
+int dataset_int_option(const dataset& ds, std::string_view key) {
     const std::string_view prefix =
         !key.empty() && key.back() == '*' ? key.substr(0, key.size() - 1) : key;
-    ds.options_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t i = 0; i < ds.options.count; ++i) {
-        const char* option = next_token(ds.options, ds.options_cursor);
+        const char* option = next_token(ds.options, cursor);
         if (!begins_ignoring_case(option, prefix)) continue;
         int number = -9999;
         return read_int(option + prefix.size(), number, int_overflow::clamp).ok() ? number : -9999;
     }
     return -9999;
+}
+
+std::span<datacol> fields(dataset& ds) {
+    if (!ds.link_target) return ds.own_fields;
+    return slice(std::span<datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
+}
+
+std::span<const datacol> fields(const dataset& ds) {
+    if (!ds.link_target) return ds.own_fields;
+    return slice(std::span<const datacol>(ds.link_target->own_fields), ds.first_field, ds.nfields);
 }
 
 }  // namespace tavo

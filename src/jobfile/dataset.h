@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +24,23 @@ using file_ptr = std::unique_ptr<FILE, file_closer>;
 // Longest key, name and missing code kept from a declaration; longer words are cut.
 constexpr size_t DATASET_TEXT_MAX = 20;
 
+// Set-up status of a data set: the first problem the set-up found, or a load
+// that failed. Only `ok` lets a data set be loaded.
+enum class setup_status : uint8_t {
+    ok = 0,
+    no_file_name = 1,
+    cannot_open = 2,
+    ped_without_key = 3,
+    missing_differs = 5,  // appended to a data set with another missing indicator
+    no_fields = 6,
+    no_memory = 7,
+    key_not_found = 8,
+    empty = 9,
+    keys_differ = 10,     // block data set and filter have no common key
+    no_block_size = 11,
+    load_failed = 1,      // set by the loader; shares the code of no_file_name
+};
+
 struct dataset {
     std::string key = "[nokey]";      // key field name; "[nokey]" = no key
     int32_t keycol = -1;              // position of the key among the own fields
@@ -36,13 +54,12 @@ struct dataset {
     file_ptr in;                      // the open data file
     std::string missing = "NA";       // missing-value code of the data file
     charbuff fieldlist;               // field words, one string each
-    int32_t fieldlist_cursor = 0;
     double maxmiss = 0.2;
     double minmaf = 0.01;
-    uint8_t allele_pair_markers = 0;  // an allele-pair genotype block takes its markers from here
-    uint8_t coded_markers = 0;        // a coded genotype block takes its markers from here
-    uint8_t maxmiss_given = 0;
-    uint8_t minmaf_given = 0;
+    bool allele_pair_markers = false; // an allele-pair genotype block takes its markers from here
+    bool coded_markers = false;       // a coded genotype block takes its markers from here
+    bool maxmiss_given = false;
+    bool minmaf_given = false;
     std::string missallele = "0";
     std::string alleles;              // value of alleles=, kept only
     int32_t allele_field = 0;         // position of the "alleles" field of a marker map
@@ -52,14 +69,13 @@ struct dataset {
     int32_t nshown = 0;               // columns shown by the sheet printer
     int32_t first_field = 0;          // appended: first column in the link target's sheet
     int32_t nskip = 0;                // lines passed over before the first record
-    uint8_t loaded = 0;
-    uint8_t status = 0;               // set-up problem code
-    uint8_t header = 0;               // first line of the file holds the field names
+    bool loaded = false;
+    bool loading = false;             // its load has begun and not ended
+    setup_status status = setup_status::ok;
+    bool header = false;              // first line of the file holds the field names
     std::string messages;             // messages collected about this data set
     charbuff options;                 // option words kept for later steps
-    int32_t options_cursor = 0;
     std::vector<datacol> own_fields;  // the sheet owned by this data set
-    datacol* fields = nullptr;        // the sheet in use (a view into the target's for appended sets)
     keyindex keys;                    // record keys
     keyindex levels;                  // levels of an unlinked factor
     dataset* next = nullptr;          // next data set in job order
@@ -77,16 +93,23 @@ struct job {
 // nullptr (after its message) when memory cannot be had.
 dataset* new_dataset(job& j);
 
+// The sheet in use: the data set's own columns, or for an appended data set
+// its nfields columns of the link target's sheet from first_field (fewer when
+// that sheet is shorter). Computed anew at every call, so it always follows
+// the target's sheet when that grows.
+std::span<datacol> fields(dataset& ds);
+std::span<const datacol> fields(const dataset& ds);
+
 // Takes one word (first: the whole section line) of a declaration; returns 0
 // or 1 for a counted problem.
 int dataset_word(dataset& ds, std::string_view word, int jobline);
 
 // 1 when the column's option list holds `word` (or, for a word ending in "=",
 // an option beginning with it), without regard to case.
-int field_has_option(datacol& col, std::string_view word);
+int field_has_option(const datacol& col, std::string_view word);
 
 // The integer written after the first option beginning with `key` (without a
 // final "*"), or -9999.
-int dataset_int_option(dataset& ds, std::string_view key);
+int dataset_int_option(const dataset& ds, std::string_view key);
 
 }  // namespace tavo

@@ -18,11 +18,11 @@ constexpr int NO_SIZE = 9;
 // The integer written after the first option word beginning with "!size="
 // (case ignored), read as "%d" reads it; none when there is no such word or
 // no integer follows it.
-std::optional<int32_t> size_option(datacol& col) {
+std::optional<int32_t> size_option(const datacol& col) {
     constexpr std::string_view prefix = "!size=";
-    col.option_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t i = 0; i < col.options.count; ++i) {
-        const char* option = next_token(col.options, col.option_cursor);
+        const char* option = next_token(col.options, cursor);
         if (!begins_ignoring_case(option, prefix)) continue;
         int value = 0;
         if (!read_int(option + prefix.size(), value, int_overflow::clamp).ok()) return std::nullopt;
@@ -83,46 +83,37 @@ int size_factor_block(datacol& col) {
 int size_column(datacol& col, int32_t nrec) {
     col.nrec = nrec;
     switch (col.type) {
-    case 'g':
-    case 'h':
+    case field_type::genotype_block:
+    case field_type::allele_block:
         return size_genotype_block(col) ? 0 : 1;
-    case 'B':
+    case field_type::real_block:
         return size_real_block(col);
-    case 'R':
+    case field_type::ragged:
         col.ncol = records_of(col.link);
         col.items = -1;  // all remaining tokens of the line
         return 0;
-    case 'Z':
+    case field_type::factor_block:
         return size_factor_block(col);
     default:
         return 0;
     }
 }
 
-datacol* sheet_of(dataset& ds) {
-    if (ds.link_target) {
-        std::vector<datacol>& sheet = ds.link_target->own_fields;
-        return sheet.empty() ? nullptr : sheet.data() + ds.first_field;
-    }
-    return ds.own_fields.empty() ? ds.fields : ds.own_fields.data();
-}
-
 }  // namespace
 
 int set_block_sizes(dataset& ds) {
-    if (ds.status != 0) return 0;
-    ds.fields = sheet_of(ds);
-    if (!ds.fields) return ds.nfields > 0 ? 1 : 0;
+    if (ds.status != setup_status::ok) return 0;
+    const std::span<datacol> sheet = fields(ds);
+    if (ds.nfields <= 0) return 0;
+    if (sheet.size() < static_cast<size_t>(ds.nfields)) return 1;  // the sheet was given up
     int failures = 0;
-    for (int32_t i = 0; i < ds.nfields; ++i) {
-        datacol& col = ds.fields[i];
+    for (datacol& col : sheet.first(static_cast<size_t>(ds.nfields))) {
         if (col.nostore) continue;
         const int sized = size_column(col, ds.nrec);
         if (sized == NO_SIZE) return NO_SIZE;
         failures += sized;
     }
-    for (int32_t i = 0; i < ds.nfields; ++i) {
-        datacol& col = ds.fields[i];
+    for (datacol& col : sheet.first(static_cast<size_t>(ds.nfields))) {
         if (col.nostore) continue;
         if (alloctmpstore(col) != 0) ++failures;
         if (allocdatacol(col) != 0) ++failures;

@@ -23,10 +23,10 @@ std::string ascii_lower(std::string text) {
     return text;
 }
 
-bool has_option_word(dataset& ds, std::string_view word) {
-    ds.options_cursor = 0;
+bool has_option_word(const dataset& ds, std::string_view word) {
+    int32_t cursor = 0;
     for (int32_t i = 0; i < ds.options.count; ++i)
-        if (equal_ignoring_case(next_token(ds.options, ds.options_cursor), word)) return true;
+        if (equal_ignoring_case(next_token(ds.options, cursor), word)) return true;
     return false;
 }
 
@@ -66,10 +66,11 @@ void fill_code_table(genotype_plan& plan, const char* missing) {
 // the first field named "alleles" (a map whose file carries its statistics
 // fields may not have that position set).
 datacol* alleles_column(dataset* map) {
-    if (!map || !map->fields) return nullptr;
-    if (map->allele_field > 0 && map->allele_field < map->nfields) return &map->fields[map->allele_field];
+    if (!map || fields(*map).empty()) return nullptr;
+    const std::span<datacol> sheet = fields(*map);
+    if (map->allele_field > 0 && map->allele_field < map->nfields) return &sheet[map->allele_field];
     for (int32_t i = 0; i < map->nfields; ++i)
-        if (equal_ignoring_case(map->fields[i].name, "alleles")) return &map->fields[i];
+        if (equal_ignoring_case(sheet[i].name, "alleles")) return &sheet[i];
     return nullptr;
 }
 
@@ -79,7 +80,7 @@ void find_allele_slots(genotype_plan& plan, const datacol& col) {
     const int64_t markers = col.ncol;
     if (datacol* alleles = alleles_column(col.link)) {
         const int64_t slot = int64_t{alleles->width} + 1;
-        if (alleles->type == 's' && alleles->width >= 2 &&
+        if (alleles->type == field_type::fixed_text && alleles->width >= 2 &&
             static_cast<int64_t>(alleles->fixed_text.size()) >= slot * markers) {
             plan.allele_slots = alleles->fixed_text.data();
             plan.slot_size = slot;
@@ -93,11 +94,12 @@ void find_allele_slots(genotype_plan& plan, const datacol& col) {
 
 void find_used_values(genotype_plan& plan, const datacol& col) {
     dataset* map = col.link;
-    if (!map || !map->fields) return;
+    if (!map || fields(*map).empty()) return;
+    const std::span<datacol> sheet = fields(*map);
     for (int32_t i = 0; i < map->nfields; ++i) {
-        datacol& field = map->fields[i];
+        datacol& field = sheet[i];
         if (!equal_ignoring_case(field.name, "used")) continue;
-        if (field.type == 'i' && !field.ints.empty()) {
+        if (field.type == field_type::integer && !field.ints.empty()) {
             plan.used = field.ints.data();
             plan.nused = static_cast<int32_t>(field.ints.size());
         }
@@ -231,10 +233,10 @@ void store_biallelic_line(load_state& st, datacol& col, genotype_plan& plan, uin
         store_biallelic_tokens(st, col, plan, cells);
         return;
     }
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t m = 0; m < col.ncol; ++m) {
-        const int first = biallelic_allele(st, plan, m, next_token(col.tokens, col.token_cursor));
-        const int second = biallelic_allele(st, plan, m, next_token(col.tokens, col.token_cursor));
+        const int first = biallelic_allele(st, plan, m, next_token(col.tokens, cursor));
+        const int second = biallelic_allele(st, plan, m, next_token(col.tokens, cursor));
         cells[m] = static_cast<uint8_t>(first == 0 || second == 0 ? 0 : first + second - 1);
     }
 }
@@ -246,9 +248,9 @@ void store_coded_line_checked(load_state& st, datacol& col, const genotype_plan&
         store_coded_line(st, col, plan, cells);
         return;
     }
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t m = 0; m < col.ncol; ++m) {
-        const char* token = next_token(col.tokens, col.token_cursor);
+        const char* token = next_token(col.tokens, cursor);
         const coded_genotype decoded = decode_coded_token(plan.coding, token, st.ds.missing.c_str());
         if (decoded.problem != code_problem::none) {
             report_coded_problem(st, decoded, m, token);
@@ -333,7 +335,7 @@ void flush_tile(datacol& col, genotype_plan& plan) {
 
 }  // namespace
 
-genotype_coding coding_of(datacol& col) {
+genotype_coding coding_of(const datacol& col) {
     if (field_has_option(col, "!biallelic")) return genotype_coding::biallelic;
     if (field_has_option(col, "!bigenot")) return genotype_coding::bigenot;
     if (field_has_option(col, "!genot012")) return genotype_coding::genot012;
@@ -373,7 +375,7 @@ void plan_genotypes(load_state& st) {
     st.plans.resize(static_cast<size_t>(st.ncols));
     for (int32_t i = 0; i < st.ncols; ++i) {
         datacol& col = st.cols[i];
-        if (col.type != 'g' || col.skip) continue;
+        if (col.type != field_type::genotype_block || col.skip) continue;
         genotype_plan& plan = st.plans[static_cast<size_t>(i)];
         plan.coding = coding_of(col);
         if (plan.coding == genotype_coding::biallelic) {
@@ -409,7 +411,7 @@ void store_genotypes(load_state& st, int32_t index, int32_t row) {
 
 void flush_genotypes(load_state& st) {
     for (int32_t i = 0; i < st.ncols && static_cast<size_t>(i) < st.plans.size(); ++i)
-        if (st.cols[i].type == 'g') flush_tile(st.cols[i], st.plans[static_cast<size_t>(i)]);
+        if (st.cols[i].type == field_type::genotype_block) flush_tile(st.cols[i], st.plans[static_cast<size_t>(i)]);
 }
 
 // Alleles are numbered in order of first appearance over the whole file; the
@@ -418,11 +420,11 @@ void flush_genotypes(load_state& st) {
 void store_alleles(load_state& st, datacol& col, int32_t row) {
     const int64_t nrec = col.nrec;
     if (row < 0 || row >= nrec || static_cast<int64_t>(col.ints.size()) < 2 * nrec * col.ncol) return;
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t m = 0; m < col.ncol; ++m) {
         int32_t* run = col.ints.data() + 2 * nrec * m;
         for (int64_t half = 0; half < 2; ++half) {
-            const char* token = next_token(col.tokens, col.token_cursor);
+            const char* token = next_token(col.tokens, cursor);
             int32_t number = lookup_index(st.allele_index, token);
             if (number < 0) {
                 insert_index(st.allele_index, token);

@@ -13,44 +13,32 @@
 namespace tavo {
 namespace {
 
-// Data sets whose load has begun and not ended: a link back to one of them
-// cannot be loaded first (the loader runs on one thread only).
-std::vector<const dataset*> loads_in_progress;
-
-struct in_progress_mark {
-    explicit in_progress_mark(const dataset& ds) { loads_in_progress.push_back(&ds); }
-    ~in_progress_mark() { loads_in_progress.pop_back(); }
-    in_progress_mark(const in_progress_mark&) = delete;
-    in_progress_mark& operator=(const in_progress_mark&) = delete;
+// Marks a data set as loading while its load (and the loads it needs first)
+// runs: a link back to it cannot be loaded first.
+struct loading_mark {
+    dataset& ds;
+    explicit loading_mark(dataset& d) : ds(d) { ds.loading = true; }
+    ~loading_mark() { ds.loading = false; }
+    loading_mark(const loading_mark&) = delete;
+    loading_mark& operator=(const loading_mark&) = delete;
 };
 
-bool in_progress(const dataset& ds) {
-    return std::find(loads_in_progress.begin(), loads_in_progress.end(), &ds) != loads_in_progress.end();
+// Every own column in the sheet; an appended data set also needs a key on
+// both sides to merge by.
+bool sheet_ready(const dataset& ds) {
+    if (ds.link_target && (ds.keycol < 0 || ds.link_target->keycol < 0)) return false;
+    return ds.nown > 0 && fields(ds).size() >= static_cast<size_t>(ds.nown);
 }
 
-// An appended data set's columns are a slice of its target's sheet; the
-// target's array may have moved since the set-up, so the view is taken anew.
-bool take_sheet(dataset& ds) {
-    if (ds.link_target) {
-        std::vector<datacol>& sheet = ds.link_target->own_fields;
-        if (ds.first_field < 0 || static_cast<size_t>(ds.first_field) + ds.nown > sheet.size()) return false;
-        if (ds.keycol < 0 || ds.link_target->keycol < 0) return false;  // no key to merge by
-        ds.fields = sheet.data() + ds.first_field;
-    } else if (!ds.own_fields.empty()) {
-        ds.fields = ds.own_fields.data();
-    }
-    return ds.fields != nullptr && ds.nown > 0;
-}
-
-// A data set this load depends on must itself have loaded cleanly.
-bool usable(dataset& needed, FILE* log) {
-    if (in_progress(needed)) {
+// A data set the load of `loading` depends on must itself have loaded cleanly.
+bool usable(dataset& needed, const dataset& loading, FILE* log) {
+    if (needed.loading) {
         printf("! Data #%d cannot be loaded before data #%d: their links form a circle\n", needed.number,
-               loads_in_progress.back()->number);
+               loading.number);
         return false;
     }
     if (!needed.loaded) load_dataset(needed, log);
-    return needed.loaded && needed.status == 0;
+    return needed.loaded && needed.status == setup_status::ok;
 }
 
 // Loads first the data sets that the columns refer to (and an appended data
@@ -58,10 +46,9 @@ bool usable(dataset& needed, FILE* log) {
 // each reports its own problems.
 bool load_needed(dataset& ds, FILE* log) {
     bool ready = true;
-    if (ds.link_target && !usable(*ds.link_target, log)) ready = false;
-    for (int32_t i = 0; i < ds.nown; ++i) {
-        dataset* link = ds.fields[i].link;
-        if (link && link != &ds && !usable(*link, log)) ready = false;
+    if (ds.link_target && !usable(*ds.link_target, ds, log)) ready = false;
+    for (const datacol& col : fields(ds).first(static_cast<size_t>(ds.nown))) {
+        if (col.link && col.link != &ds && !usable(*col.link, ds, log)) ready = false;
     }
     return ready;
 }
@@ -78,8 +65,8 @@ void announce(const dataset& ds, FILE* log) {
 // on its own, or the reset match counts of the target of an appended one.
 bool prepare_indexes(load_state& st) {
     dataset& ds = st.ds;
-    const int multiallelic =
-        static_cast<int>(std::count_if(st.cols, st.cols + st.ncols, [](const datacol& c) { return c.type == 'h'; }));
+    const int multiallelic = static_cast<int>(std::count_if(
+        st.cols.begin(), st.cols.end(), [](const datacol& c) { return c.type == field_type::allele_block; }));
     if (multiallelic > 1) {
         printf("ERROR there are multiple genotype-blocks with multiallelic format; tavo cannot handle this right now\n");
         printf("It would work though if you supply the multiple genotype blocks in different files\n");
@@ -94,7 +81,7 @@ bool prepare_indexes(load_state& st) {
         return true;
     }
     dataset& target = *ds.link_target;
-    std::vector<int32_t>& matches = target.fields[target.keycol].links;
+    std::vector<int32_t>& matches = fields(target)[target.keycol].links;
     std::fill(matches.begin(), matches.end(), 0);
     printf("  > This data is appended to (and only retains records that match with) data set %d (%s).\n",
            target.number, target.name.c_str());
@@ -115,7 +102,7 @@ void pass_leading_lines(dataset& ds) {
 int32_t matched_row(load_state& st) {
     dataset& target = *st.ds.link_target;
     datacol& key = st.cols[st.ds.keycol];
-    std::vector<int32_t>& matches = target.fields[target.keycol].links;
+    std::vector<int32_t>& matches = fields(target)[target.keycol].links;
     const int32_t t = lookup_index(target.keys, key.tokens.data());
     if (t < 0 || t >= static_cast<int32_t>(matches.size())) return -1;
     if (matches[static_cast<size_t>(t)]++ > 0) return -1;
@@ -140,14 +127,14 @@ int32_t choose_row(load_state& st) {
 int read_records(load_state& st) {
     FILE* in = st.ds.in.get();
     if (!in) return READ_END;
-    int result = readbuff(in, st.cols, st.ncols);
+    int result = readbuff(in, st.cols.data(), st.ncols);
     while (result == READ_LINE) {
         ++st.counter;
         const int32_t row = choose_row(st);
         if (row >= 0)
             for (int32_t i = 0; i < st.ncols; ++i)
                 if (!st.cols[i].skip) store_column(st, i, row);
-        result = readbuff(in, st.cols, st.ncols);
+        result = readbuff(in, st.cols.data(), st.ncols);
     }
     flush_genotypes(st);
     return result;
@@ -173,8 +160,8 @@ void report_reading_failure(const load_state& st, int result) {
 }
 
 int fail_after_reading(dataset& ds, int problems) {
-    ds.loaded = 1;
-    ds.status = 1;
+    ds.loaded = true;
+    ds.status = setup_status::load_failed;
     return problems;
 }
 
@@ -197,7 +184,7 @@ int finish_own(load_state& st) {
 void finish_appended(load_state& st) {
     dataset& ds = st.ds;
     dataset& target = *ds.link_target;
-    st.cols[ds.keycol].skip = 1;
+    st.cols[ds.keycol].skip = true;
     target.nshown += ds.nfields;
     if (target.appended_by == &ds) {
         printf("  > Data loading OK, %d records read, %d matched, %d records set missing [Merging data on %s done]\n",
@@ -213,13 +200,13 @@ void finish_appended(load_state& st) {
 int finish(load_state& st) {
     dataset& ds = st.ds;
     if (st.level_problems > 0) return fail_after_reading(ds, st.level_problems);
-    if (ds.allele_field > 0 && ds.allele_field < ds.nfields) ds.fields[ds.allele_field].skip = 0;
+    if (ds.allele_field > 0 && ds.allele_field < ds.nfields) fields(ds)[ds.allele_field].skip = false;
     if (!st.appended()) {
         if (finish_own(st) != 0) return 1;
     } else {
         finish_appended(st);
     }
-    ds.loaded = 1;
+    ds.loaded = true;
     return 0;
 }
 
@@ -231,7 +218,7 @@ int load_file(dataset& ds, FILE* log) {
         return 1;
     }
     load_state st(ds, log);
-    st.cols = ds.fields;
+    st.cols = fields(ds).first(static_cast<size_t>(ds.nown));
     st.ncols = ds.nown;
     if (!prepare_indexes(st)) return 1;
     plan_genotypes(st);
@@ -255,9 +242,9 @@ int load_file(dataset& ds, FILE* log) {
 }  // namespace
 
 int load_dataset(dataset& ds, FILE* log) {
-    if (ds.loaded || ds.status != 0) return 0;
-    if (!take_sheet(ds)) return 1;
-    const in_progress_mark mark(ds);
+    if (ds.loaded || ds.status != setup_status::ok) return 0;
+    if (!sheet_ready(ds)) return 1;
+    const loading_mark mark(ds);
     if (!load_needed(ds, log)) return 1;
     return load_file(ds, log);
 }

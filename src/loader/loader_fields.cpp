@@ -86,9 +86,9 @@ void store_fixed_text(load_state& st, datacol& col, int32_t row) {
 }
 
 void store_real_block(load_state& st, datacol& col, int32_t row) {
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t j = 0; j < col.ncol; ++j) {
-        const char* token = next_token(col.tokens, col.token_cursor);
+        const char* token = next_token(col.tokens, cursor);
         double value = MISSING_REAL;
         if (!is_missing(st, token) && !scan_real(token, value)) {
             printf("  ! non-numeric input for %s at record %d sub-column %d: %s\n", col.name.c_str(),
@@ -102,9 +102,9 @@ void store_real_block(load_state& st, datacol& col, int32_t row) {
 
 // Each sub-column holds a key of the linked data set: its record number is stored.
 void store_factor_block(load_state& st, datacol& col, int32_t row) {
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t j = 0; j < col.ncol; ++j) {
-        const char* token = next_token(col.tokens, col.token_cursor);
+        const char* token = next_token(col.tokens, cursor);
         int32_t value = MISSING_INT;
         if (!is_missing(st, token)) {
             value = col.link ? lookup_index(col.link->keys, token) : -1;
@@ -134,9 +134,9 @@ void store_ragged(load_state& st, datacol& col, int32_t row) {
         return;
     }
     put(col.ints, row, count);
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t k = 0; k < count; ++k) {
-        const char* token = next_token(col.tokens, col.token_cursor);
+        const char* token = next_token(col.tokens, cursor);
         if (!scan_int(token, items[static_cast<size_t>(k)])) {
             printf("  ! non-numeric input for %s at record %d item %d: %s\n", col.name.c_str(), st.counter, k + 1,
                    token);
@@ -168,15 +168,15 @@ bool scan_real(const char* token, double& value) {
 void store_column(load_state& st, int32_t index, int32_t row) {
     datacol& col = st.cols[index];
     switch (col.type) {
-    case 'i': case 'T': store_int(st, col, row); break;
-    case 'c': case 't': store_real(st, col, row); break;
-    case 'f': case 'u': addtext(col.values, first_token(col)); break;
-    case 's': store_fixed_text(st, col, row); break;
-    case 'B': store_real_block(st, col, row); break;
-    case 'Z': store_factor_block(st, col, row); break;
-    case 'R': store_ragged(st, col, row); break;
-    case 'g': store_genotypes(st, index, row); break;
-    case 'h': store_alleles(st, col, row); break;
+    case field_type::integer: case field_type::integer_alt: store_int(st, col, row); break;
+    case field_type::real: case field_type::real_alt: store_real(st, col, row); break;
+    case field_type::factor: case field_type::text: addtext(col.values, first_token(col)); break;
+    case field_type::fixed_text: store_fixed_text(st, col, row); break;
+    case field_type::real_block: store_real_block(st, col, row); break;
+    case field_type::factor_block: store_factor_block(st, col, row); break;
+    case field_type::ragged: store_ragged(st, col, row); break;
+    case field_type::genotype_block: store_genotypes(st, index, row); break;
+    case field_type::allele_block: store_alleles(st, col, row); break;
     default: break;  // K and k: the key was taken when the row was chosen
     }
 }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,7 @@ enum class genotype_coding : uint8_t { none, biallelic, bigenot, genot012, genot
 
 // The coding of a genotype block from its option words, the first present in
 // the order !biallelic, !bigenot, !genot012, !genot-101, !dart.
-genotype_coding coding_of(datacol& col);
+genotype_coding coding_of(const datacol& col);
 
 // Outcome of decoding one token of a one-token coding.
 enum class code_problem : uint8_t { none, non_numeric, invalid };
@@ -77,7 +78,7 @@ constexpr uint8_t BAD_CODE = 0xff;
 struct load_state {
     dataset& ds;
     FILE* log;
-    datacol* cols = nullptr;      // the data set's own columns (a slice for an appended set)
+    std::span<datacol> cols;      // the data set's own columns (a slice for an appended set)
     int32_t ncols = 0;            // own field count: the fields read from each line
     int32_t counter = 0;          // data lines read
     int32_t rows = 0;             // rows stored (appended: lines whose key matched)

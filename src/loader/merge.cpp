@@ -36,16 +36,18 @@ void set_row_missing(load_state& st, int32_t t) {
         datacol& col = st.cols[i];
         if (col.skip) continue;
         switch (col.type) {
-        case 'c': case 't':
+        case field_type::real: case field_type::real_alt:
             addtext(col.values, missing);
             put(col.reals, t, MISSING_REAL);
             break;
-        case 'f': case 'u': addtext(col.values, missing); break;
-        case 'B': put_block(col.reals, col, t, MISSING_REAL); break;
-        case 'g': put_block(col.genotypes, col, t, MISSING_GENOTYPE); break;
-        case 'Z': put_block(col.ints, col, t, MISSING_INT); break;  // not record 0 of the linked set
-        case 'i': case 'T': put(col.ints, t, MISSING_INT); break;
-        case 's': put_fixed_text(col, t, "NA"); break;
+        case field_type::factor: case field_type::text: addtext(col.values, missing); break;
+        case field_type::real_block: put_block(col.reals, col, t, MISSING_REAL); break;
+        case field_type::genotype_block: put_block(col.genotypes, col, t, MISSING_GENOTYPE); break;
+        case field_type::factor_block:  // missing, not record 0 of the linked set
+            put_block(col.ints, col, t, MISSING_INT);
+            break;
+        case field_type::integer: case field_type::integer_alt: put(col.ints, t, MISSING_INT); break;
+        case field_type::fixed_text: put_fixed_text(col, t, "NA"); break;
         default: break;
         }
     }
@@ -53,8 +55,8 @@ void set_row_missing(load_state& st, int32_t t) {
 
 void out_of_memory(dataset& ds) {
     printf("! Out of memory\n");
-    ds.loaded = 1;
-    ds.status = 1;
+    ds.loaded = true;
+    ds.status = setup_status::load_failed;
 }
 
 // Row of the r-th text in a value buffer: line order for a data set read on
@@ -70,8 +72,8 @@ int32_t row_of_text(const load_state& st, int32_t r) {
 // count that the load then refuses) read as missing.
 void take_texts(load_state& st, datacol& col) {
     if (col.texts.empty()) return;
-    col.value_cursor = 0;
-    for (int32_t r = 0; r < st.rows; ++r) put(col.texts, row_of_text(st, r), next_token(col.values, col.value_cursor));
+    int32_t cursor = 0;
+    for (int32_t r = 0; r < st.rows; ++r) put(col.texts, row_of_text(st, r), next_token(col.values, cursor));
     for (int32_t r = st.rows; r < col.nrec; ++r) put(col.texts, r, st.ds.missing.c_str());
 }
 
@@ -83,7 +85,7 @@ const char* text_of(const datacol& col, int32_t r) {
 // h -> H: the allele names, in allele-number order, after the read values.
 int name_alleles(load_state& st, datacol& col) {
     const keyindex& alleles = st.allele_index;
-    col.type = 'H';
+    col.type = field_type::named_allele_block;
     col.nlevels = alleles.count;
     if (allocdatacol(col) != 0) return 1;
     std::vector<int32_t> offsets(static_cast<size_t>(alleles.count));
@@ -107,7 +109,7 @@ int number_levels(load_state& st, datacol& col) {
         if (strcmp(text_of(col, r), missing) != 0) insert_index(ds.levels, text_of(col, r));
     number_index_inorder(ds.levels);
     col.nlevels = ds.levels.count;
-    col.type = 'F';
+    col.type = field_type::coded_factor;
     if (allocdatacol(col) != 0) return 1;
     for (int32_t i = 0; i < ds.levels.count; ++i) {
         const keynode& node = ds.levels.nodes[static_cast<size_t>(i)];
@@ -125,9 +127,10 @@ int link_levels(load_state& st, datacol& col) {
     const dataset& link = *col.link;
     const char* missing = st.ds.missing.c_str();
     col.nlevels = link.nrec;
-    col.type = 'F';
+    col.type = field_type::coded_factor;
     if (allocdatacol(col) != 0) return 1;
-    const datacol* keys = link.fields && link.keycol >= 0 ? &link.fields[link.keycol] : nullptr;
+    const std::span<const datacol> linked = fields(link);
+    const datacol* keys = !linked.empty() && link.keycol >= 0 ? &linked[link.keycol] : nullptr;
     for (int32_t j = 0; j < col.nlevels; ++j) put(col.names, j, keys ? text_of(*keys, j) : "");
     for (int32_t r = 0; r < col.nrec; ++r) {
         const char* text = text_of(col, r);
@@ -163,15 +166,15 @@ void index_keys(load_state& st, datacol& col) {
 
 int post_process_column(load_state& st, datacol& col) {
     switch (col.type) {
-    case 'c': case 't': case 'u': take_texts(st, col); return 0;
-    case 'f':
+    case field_type::real: case field_type::real_alt: case field_type::text: take_texts(st, col); return 0;
+    case field_type::factor:
         take_texts(st, col);
         return col.link ? link_levels(st, col) : number_levels(st, col);
-    case 'K':
+    case field_type::key:
         take_texts(st, col);
         index_keys(st, col);
         return 0;
-    case 'h': return name_alleles(st, col);
+    case field_type::allele_block: return name_alleles(st, col);
     default: return 0;
     }
 }
@@ -180,7 +183,7 @@ int post_process_column(load_state& st, datacol& col) {
 
 void complete_merge(load_state& st) {
     dataset& target = *st.ds.link_target;
-    datacol& target_key = target.fields[target.keycol];
+    datacol& target_key = fields(target)[target.keycol];
     datacol& own_key = st.cols[st.ds.keycol];
     const int32_t records = static_cast<int32_t>(target_key.links.size());
     for (int32_t t = 0; t < records && t < target.nrec; ++t) {

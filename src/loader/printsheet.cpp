@@ -31,7 +31,8 @@ const T* record_value(const std::vector<T>& store, int r) {
 
 std::string header_cell(const datacol& col) {
     std::string cell = col.name;
-    if (col.type == 'g' || col.type == 'B' || col.type == 'Z') {
+    if (col.type == field_type::genotype_block || col.type == field_type::real_block ||
+        col.type == field_type::factor_block) {
         cell += '[';
         cell += std::to_string(col.ncol);
         cell += ']';
@@ -65,8 +66,8 @@ std::string real_block_cell(const datacol& col, int r) {
 // Key text of record `record` of a linked data set; nullptr when the number
 // names no record there (the missing code -9999, -1 for a level not found).
 const char* linked_key(const dataset* linked, int32_t record) {
-    if (!linked || !linked->fields || linked->keycol < 0 || record < 0) return nullptr;
-    const datacol& key = linked->fields[linked->keycol];
+    if (!linked || fields(*linked).empty() || linked->keycol < 0 || record < 0) return nullptr;
+    const datacol& key = fields(*linked)[linked->keycol];
     const char* const* text = record_value(key.texts, record);
     return text ? *text : nullptr;
 }
@@ -100,17 +101,19 @@ std::string text_cell(const datacol& col, int r) {
 
 std::string row_cell(const datacol& col, int r) {
     switch (col.type) {
-    case 'g': return genotype_cell(col, r);
-    case 'B': return real_block_cell(col, r);
-    case 'Z': return factor_block_cell(col, r);
-    case 'i': case 'T': {
+    case field_type::genotype_block: return genotype_cell(col, r);
+    case field_type::real_block: return real_block_cell(col, r);
+    case field_type::factor_block: return factor_block_cell(col, r);
+    case field_type::integer: case field_type::integer_alt: {
         const int32_t* value = record_value(col.ints, r);
         return value ? std::to_string(*value) : "";
     }
-    case 'F': return factor_cell(col, r);
-    case 'K': case 'c': case 's': case 't': case 'u': return text_cell(col, r);
+    case field_type::coded_factor: return factor_cell(col, r);
+    case field_type::key: case field_type::real: case field_type::fixed_text: case field_type::real_alt:
+    case field_type::text:
+        return text_cell(col, r);
     default:
-        printf("? printsheet: field %s unknown type %c\n", col.name.c_str(), col.type);
+        printf("? printsheet: field %s unknown type %c\n", col.name.c_str(), type_letter(col.type));
         return "";
     }
 }
@@ -119,10 +122,11 @@ std::string row_cell(const datacol& col, int r) {
 
 void printsheet(dataset& ds, FILE* out) {
     if (!out) out = stdout;
-    if (!ds.fields) return;
+    const std::span<const datacol> sheet = fields(ds);
+    if (sheet.empty()) return;
     std::vector<const datacol*> shown;
     for (int c = 0; c < ds.nshown; ++c)
-        if (!ds.fields[c].skip) shown.push_back(&ds.fields[c]);
+        if (!sheet[c].skip) shown.push_back(&sheet[c]);
 
     // lines[0] is the header; every cell ends with a tab, which counts in its width.
     const int rows = std::clamp(ds.nrec, 0, ROWS_SHOWN);

@@ -34,19 +34,6 @@ std::vector<std::string> read_header_words(FILE* in) {
     return words;
 }
 
-void rederive_views(job& j) {
-    for (dataset* d = j.first; d; d = d->next) {
-        if (d->link_target) {
-            std::vector<datacol>& sheet = d->link_target->own_fields;
-            d->fields = static_cast<size_t>(d->first_field) <= sheet.size() && !sheet.empty()
-                            ? sheet.data() + d->first_field
-                            : nullptr;
-        } else {
-            d->fields = d->own_fields.empty() ? nullptr : d->own_fields.data();
-        }
-    }
-}
-
 bool insert_columns(dataset& owner, size_t at, size_t count) {
     std::vector<datacol>& sheet = owner.own_fields;
     bool ready = true;
@@ -61,7 +48,6 @@ bool insert_columns(dataset& owner, size_t at, size_t count) {
         ready = false;
     }
     if (!ready) std::vector<datacol>().swap(sheet);
-    owner.fields = sheet.empty() ? nullptr : sheet.data();
     return ready;
 }
 
@@ -101,7 +87,7 @@ bool decide_appending(dataset& ds, const setup_context& ctx) {
         if (&ds != ctx.block || !ctx.filter) return true;
         const dataset& filter = *ctx.filter;
         if (ds.key != filter.key || (has_no_key(ds) && has_no_key(filter))) {
-            ds.status = SETUP_KEYS_DIFFER;
+            ds.status = setup_status::keys_differ;
             return false;
         }
         append_to(ds, *ctx.filter);
@@ -120,16 +106,14 @@ bool decide_appending(dataset& ds, const setup_context& ctx) {
 void take_header(dataset& ds) {
     const std::vector<std::string> words = read_header_words(ds.in.get());
     init_charbuff(ds.fieldlist, 100, 50, 0);
-    ds.fieldlist_cursor = 0;
     for (const std::string& word : words) addtext(ds.fieldlist, word);
 }
 
 // The words of the field list, in order.
-std::vector<std::string_view> field_words(dataset& ds) {
+std::vector<std::string_view> field_words(const dataset& ds) {
     std::vector<std::string_view> words;
-    ds.fieldlist_cursor = 0;
-    for (int32_t i = 0; i < ds.fieldlist.count; ++i) words.emplace_back(next_token(ds.fieldlist, ds.fieldlist_cursor));
-    ds.fieldlist_cursor = 0;
+    int32_t cursor = 0;
+    for (int32_t i = 0; i < ds.fieldlist.count; ++i) words.emplace_back(next_token(ds.fieldlist, cursor));
     return words;
 }
 
@@ -147,7 +131,6 @@ bool lay_out_sheet(dataset& ds) {
     if (!insert_columns(target, static_cast<size_t>(target.nfields), static_cast<size_t>(ds.nfields)))
         return false;
     target.nfields += ds.nfields;
-    ds.fields = target.own_fields.data() + ds.first_field;
     return true;
 }
 
@@ -155,20 +138,21 @@ bool lay_out_sheet(dataset& ds) {
 // before them, "name[...]" declares a block field, with "!size=" + the text
 // between the brackets when there is any.
 void name_fields(dataset& ds, const std::vector<std::string_view>& words) {
-    int32_t current = 0;
+    const std::span<datacol> sheet = fields(ds);
+    size_t current = 0;
     for (std::string_view word : words) {
         if (is_field_option(word)) {
-            if (current > 0) addtext(ds.fields[current - 1].options, word);
+            if (current > 0) addtext(sheet[current - 1].options, word);
             continue;
         }
-        datacol& col = ds.fields[current++];
+        datacol& col = sheet[current++];
         const size_t bracket = word.find('[');
         if (bracket == std::string_view::npos) {
             col.name = word;
             continue;
         }
         col.name = word.substr(0, bracket);
-        col.block = 1;
+        col.block = true;
         const std::string_view size = word.substr(bracket + 1);
         if (!size.empty() && size.front() == ']') continue;
         addtext(col.options, std::string("!size=").append(size.substr(0, size.find(']'))));
@@ -178,10 +162,11 @@ void name_fields(dataset& ds, const std::vector<std::string_view>& words) {
 bool find_key_field(dataset& ds) {
     ds.keycol = -1;
     if (ds.key == "[nokey]") return true;
+    const std::span<datacol> sheet = fields(ds);
     for (int32_t i = 0; i < ds.nown; ++i) {
-        if (equal_ignoring_case(ds.fields[i].name, ds.key)) {
+        if (equal_ignoring_case(sheet[i].name, ds.key)) {
             ds.keycol = i;
-            ds.fields[i].type = ds.link_target ? 'k' : 'K';
+            sheet[i].type = ds.link_target ? field_type::appended_key : field_type::key;
             return true;
         }
     }
@@ -189,7 +174,7 @@ bool find_key_field(dataset& ds) {
 }
 
 // The declaration's skip=n; absent, unreadable or not positive counts as 0.
-int32_t skip_count(dataset& ds) {
+int32_t skip_count(const dataset& ds) {
     const int skip = dataset_int_option(ds, "skip=*");
     return skip > 0 ? skip : 0;
 }
@@ -215,39 +200,39 @@ void prepare_sheet(dataset& ds) {
                                                     [](std::string_view w) { return !is_field_option(w); }));
     ds.nown = ds.nshown = ds.nfields;
     if (ds.nfields == 0) {
-        ds.status = SETUP_NO_FIELDS;
+        ds.status = setup_status::no_fields;
         return;
     }
     if (!lay_out_sheet(ds)) {
-        ds.status = SETUP_NO_MEMORY;
+        ds.status = setup_status::no_memory;
         return;
     }
     name_fields(ds, words);
-    if (!find_key_field(ds)) ds.status = SETUP_KEY_NOT_FOUND;
-    else if (!count_records(ds)) ds.status = SETUP_EMPTY;
+    if (!find_key_field(ds)) ds.status = setup_status::key_not_found;
+    else if (!count_records(ds)) ds.status = setup_status::empty;
 }
 
 // One data set of the preparation pass; the first problem found is its status.
 void prepare_dataset(dataset& ds, const setup_context& ctx) {
     if (ds.file.empty()) {
-        ds.status = SETUP_NO_FILE_NAME;
+        ds.status = setup_status::no_file_name;
         return;
     }
     if (ctx.block && named(ds, "map")) {
         ds.file += ".anno";
-        ds.header = 1;
+        ds.header = true;
     }
     if (!open_data_file(ds, ctx.j.data_path)) {
-        ds.status = SETUP_CANNOT_OPEN;
+        ds.status = setup_status::cannot_open;
         return;
     }
     if (named(ds, "ped") && has_no_key(ds)) {
-        ds.status = SETUP_PED_WITHOUT_KEY;
+        ds.status = setup_status::ped_without_key;
         return;
     }
     if (!decide_appending(ds, ctx)) return;
     if (ds.link_target && ds.missing != ds.link_target->missing) {
-        ds.status = SETUP_MISSING_DIFFERS;
+        ds.status = setup_status::missing_differs;
         return;
     }
     prepare_sheet(ds);
@@ -268,7 +253,7 @@ std::vector<dataset*> preparation_order(const setup_context& ctx) {
 int report_preparation(job& j, const dataset* filter) {
     int failed = 0;
     for (dataset* d = j.first; d; d = d->next) {
-        if (d->status == SETUP_OK) continue;
+        if (d->status == setup_status::ok) continue;
         ++failed;
         write_status_message(*d, j.data_path, filter);
         fputs(d->messages.c_str(), stdout);
@@ -282,9 +267,8 @@ int setup_datasets(job& j, dataset* block, dataset* filter) {
     if (filter == block) filter = nullptr;  // a data set is not joined to itself
     const setup_context ctx{j, block, filter};
     for (dataset* d : preparation_order(ctx)) {
-        if (d->status == SETUP_OK) prepare_dataset(*d, ctx);
+        if (d->status == setup_status::ok) prepare_dataset(*d, ctx);
     }
-    rederive_views(j);  // growing a target's array moved the columns of earlier slices
     const int failed = report_preparation(j, filter);
     if (failed != 0) return failed;
     return type_datasets(j);

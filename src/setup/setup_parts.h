@@ -11,21 +11,6 @@
 
 namespace tavo::setup_detail {
 
-// Set-up status codes of a data set (0 = ready to be loaded).
-enum setup_status : uint8_t {
-    SETUP_OK = 0,
-    SETUP_NO_FILE_NAME = 1,
-    SETUP_CANNOT_OPEN = 2,
-    SETUP_PED_WITHOUT_KEY = 3,
-    SETUP_MISSING_DIFFERS = 5,
-    SETUP_NO_FIELDS = 6,
-    SETUP_NO_MEMORY = 7,
-    SETUP_KEY_NOT_FOUND = 8,
-    SETUP_EMPTY = 9,
-    SETUP_KEYS_DIFFER = 10,
-    SETUP_NO_BLOCK_SIZE = 11,
-};
-
 // Longest data path + file name that is tried at all.
 constexpr size_t MAX_FILE_PATH = 500;
 
@@ -40,10 +25,6 @@ std::vector<std::string> read_header_words(FILE* in);
 
 bool named(const dataset& ds, std::string_view role);  // name compared ignoring case
 bool has_no_key(const dataset& ds);                     // key empty or exactly "[nokey]"
-
-// Points every data set's view at its sheet: its own array, or the slice of
-// its link target's array that starts at its first field position.
-void rederive_views(job& j);
 
 // Inserts `count` fresh columns into the array of `owner` at position `at`;
 // false when memory cannot be had (the array is then given up).

@@ -35,42 +35,42 @@ dataset* field_link(const datacol& col, const dataset& owner, job& j) {
 void type_linked_block(datacol& col) {
     dataset& markers = *col.link;
     if (field_has_option(col, "!biallelic")) {
-        col.type = 'g';
-        markers.allele_pair_markers = 1;
+        col.type = field_type::genotype_block;
+        markers.allele_pair_markers = true;
     } else if (field_has_option(col, "!multiallelic")) {
-        col.type = 'h';
-        markers.allele_pair_markers = 1;
+        col.type = field_type::allele_block;
+        markers.allele_pair_markers = true;
     } else if (field_has_option(col, "!bigenot") || field_has_option(col, "!genot-101") ||
                field_has_option(col, "!genot012") || field_has_option(col, "!dart")) {
-        col.type = 'g';
-        markers.coded_markers = 1;
+        col.type = field_type::genotype_block;
+        markers.coded_markers = true;
     } else if (field_has_option(col, "!ragged")) {
-        col.type = 'R';
+        col.type = field_type::ragged;
     } else if (field_has_option(col, "!fac")) {
-        col.type = 'Z';
+        col.type = field_type::factor_block;
     } else {
-        col.type = 'B';
+        col.type = field_type::real_block;
     }
 }
 
 void type_field(datacol& col, dataset& owner, job& j) {
-    if (field_has_option(col, "!block")) col.block = 1;
+    if (field_has_option(col, "!block")) col.block = true;
     col.link = field_link(col, owner, j);
     if (col.block && !col.link) {
         if (field_has_option(col, "!square")) {
             col.link = &owner;  // as many columns as its own data set has records
         } else if (field_has_option(col, "!size=")) {
-            col.type = 'B';
+            col.type = field_type::real_block;
             return;
         } else {
-            owner.status = SETUP_NO_BLOCK_SIZE;
+            owner.status = setup_status::no_block_size;
             col.status = 1;  // named in the message
             return;
         }
     }
     if (!col.link) return;
     if (col.block) type_linked_block(col);
-    else col.type = 'f';
+    else col.type = field_type::factor;
 }
 
 void type_dataset(dataset& ds, job& j) {
@@ -78,17 +78,19 @@ void type_dataset(dataset& ds, job& j) {
         link_pedigree(ds, j);
         return;
     }
+    const std::span<datacol> sheet = fields(ds);
     for (int32_t i = 0; i < ds.nown; ++i) {
-        if (i != ds.keycol) type_field(ds.fields[i], ds, j);
+        if (i != ds.keycol) type_field(sheet[i], ds, j);
     }
 }
 
 // Position of the first run of the four statistics fields among the own
 // fields, or -1.
 int32_t find_statistics_fields(const dataset& ds) {
+    const std::span<const datacol> sheet = fields(ds);
     for (int32_t i = 0; i + 4 <= ds.nown; ++i) {
         bool all = true;
-        for (int32_t k = 0; k < 4 && all; ++k) all = equal_ignoring_case(ds.fields[i + k].name, STATISTICS_FIELDS[k]);
+        for (int32_t k = 0; k < 4 && all; ++k) all = equal_ignoring_case(sheet[i + k].name, STATISTICS_FIELDS[k]);
         if (all) return i;
     }
     return -1;
@@ -96,11 +98,12 @@ int32_t find_statistics_fields(const dataset& ds) {
 
 void type_preloaded_statistics(dataset& ds, int32_t at) {
     addtext(ds.options, "preloadedalleles");
-    ds.fields[at].type = 's';
-    ds.fields[at].width = 2;
-    ds.fields[at + 1].type = 'c';
-    ds.fields[at + 2].type = 'i';
-    ds.fields[at + 3].type = 'i';
+    const std::span<datacol> sheet = fields(ds);
+    sheet[at].type = field_type::fixed_text;
+    sheet[at].width = 2;
+    sheet[at + 1].type = field_type::real;
+    sheet[at + 2].type = field_type::integer;
+    sheet[at + 3].type = field_type::integer;
 }
 
 // The four fields go at the end of the data set's sheet (for an appended data
@@ -108,30 +111,27 @@ void type_preloaded_statistics(dataset& ds, int32_t at) {
 bool add_statistics_fields(dataset& ds, job& j) {
     dataset& owner = ds.link_target ? *ds.link_target : ds;
     const int32_t at = (ds.link_target ? ds.first_field : 0) + ds.nfields;
-    if (!insert_columns(owner, static_cast<size_t>(at), 4)) {
-        rederive_views(j);
-        return false;
-    }
+    if (!insert_columns(owner, static_cast<size_t>(at), 4)) return false;
     if (ds.link_target) {
         for (dataset* e = j.first; e; e = e->next)
             if (e != &ds && e->link_target == &owner && e->first_field >= at) e->first_field += 4;
         owner.nfields += 4;
     }
-    rederive_views(j);
     ds.allele_field = ds.nfields;
-    for (int32_t k = 0; k < 4; ++k) {
-        datacol& col = ds.fields[ds.nfields + k];
-        col.name = STATISTICS_FIELDS[static_cast<size_t>(k)];
-        col.skip = 1;  // not read from the file
+    ds.nfields += 4;
+    const std::span<datacol> added = fields(ds).subspan(static_cast<size_t>(ds.allele_field), 4);
+    for (size_t k = 0; k < 4; ++k) {
+        datacol& col = added[k];
+        col.name = STATISTICS_FIELDS[k];
+        col.skip = true;  // not read from the file
         col.nrec = ds.nrec;
         if (k == 0) {
-            col.type = 's';
+            col.type = field_type::fixed_text;
             col.width = 2;
         } else {
-            col.nostore = 1;
+            col.nostore = true;
         }
     }
-    ds.nfields += 4;
     return true;
 }
 
@@ -141,15 +141,16 @@ void give_marker_statistics(dataset& ds, job& j) {
     if (!ds.allele_pair_markers && !ds.coded_markers) return;
     const int32_t found = find_statistics_fields(ds);
     if (found >= 0) type_preloaded_statistics(ds, found);
-    else if (!add_statistics_fields(ds, j)) ds.status = SETUP_NO_MEMORY;
+    else if (!add_statistics_fields(ds, j)) ds.status = setup_status::no_memory;
 }
 
 int report_typing(job& j) {
     int failed = 0;
     for (dataset* d = j.first; d; d = d->next) {
-        if (d->status == SETUP_OK) continue;
+        if (d->status == setup_status::ok) continue;
         ++failed;
-        if (d->status == SETUP_NO_MEMORY || d->status == SETUP_NO_BLOCK_SIZE) write_status_message(*d, j.data_path, nullptr);
+        if (d->status == setup_status::no_memory || d->status == setup_status::no_block_size)
+            write_status_message(*d, j.data_path, nullptr);
         fputs(d->messages.c_str(), stdout);
     }
     return failed;
@@ -157,9 +158,10 @@ int report_typing(job& j) {
 
 std::string problem_field_names(const dataset& ds) {
     std::string names;
-    if (!ds.fields) return names;
+    const std::span<const datacol> sheet = fields(ds);
+    if (sheet.empty()) return names;
     for (int32_t i = 0; i < ds.nown; ++i)
-        if (ds.fields[i].status != 0) names += " " + ds.fields[i].name;
+        if (sheet[i].status != 0) names += " " + sheet[i].name;
     return names;
 }
 
@@ -168,51 +170,49 @@ std::string data_ref(const dataset& ds) { return std::to_string(ds.number) + " [
 }  // namespace
 
 int type_datasets(job& j) {
-    rederive_views(j);
     for (dataset* d = j.first; d; d = d->next) type_dataset(*d, j);
     // Only now are all marker flags known, whatever the order of declaration.
     for (dataset* d = j.first; d; d = d->next) give_marker_statistics(*d, j);
-    rederive_views(j);
     return report_typing(j);
 }
 
 void write_status_message(dataset& ds, const std::string& data_path, const dataset* filter) {
     std::string& m = ds.messages;
     switch (ds.status) {
-    case SETUP_NO_FILE_NAME:
+    case setup_status::no_file_name:
         m += "ERROR missing file name for data " + std::to_string(ds.number) + "[" + ds.file + "]\n";
         break;
-    case SETUP_CANNOT_OPEN:
+    case setup_status::cannot_open:
         m += "ERROR problem opening file [" + data_path + ds.file + "] for data " + std::to_string(ds.number) + "\n";
         break;
-    case SETUP_PED_WITHOUT_KEY:
+    case setup_status::ped_without_key:
         m += "ERROR data " + data_ref(ds) + " marked as \"ped\" has no identified key field\n";
         break;
-    case SETUP_MISSING_DIFFERS: {
+    case setup_status::missing_differs: {
         const dataset& target = *ds.link_target;
         m += "! ERROR Merging data with different missing indicators is not possible\n";
         m += "  Data " + data_ref(ds) + " with missing indicator " + ds.missing + " is being merged with data " +
              data_ref(target) + " with missing indicator" + target.missing + "\n";
         break;
     }
-    case SETUP_NO_FIELDS:
+    case setup_status::no_fields:
         m += "ERROR No field names given (or empty header line) for data " + data_ref(ds) + "\n";
         break;
-    case SETUP_NO_MEMORY:
+    case setup_status::no_memory:
         m += "ERROR Allocating memory when setting up data sheets\n";
         break;
-    case SETUP_KEY_NOT_FOUND:
+    case setup_status::key_not_found:
         m += "ERROR for data " + data_ref(ds) + " indicated key " + ds.key + " is not present as a field in the data set\n";
         break;
-    case SETUP_EMPTY:
+    case setup_status::empty:
         m += "ERROR data " + data_ref(ds) + " appears to be empty (line count is zero)\n";
         break;
-    case SETUP_KEYS_DIFFER:
+    case setup_status::keys_differ:
         m += "ERROR data " + data_ref(ds) + " does not have matching key [" + ds.key + "] with filtering data ";
         if (filter) m += data_ref(*filter) + " key [" + filter->key + "]";
         m += "\n";
         break;
-    case SETUP_NO_BLOCK_SIZE:
+    case setup_status::no_block_size:
         m += "ERROR cannot find size for a block field in data " + data_ref(ds) + "\n";
         m += "      Problem field(s) is/are:" + problem_field_names(ds) + "\n";
         break;

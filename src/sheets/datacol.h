@@ -12,16 +12,42 @@ namespace tavo {
 
 struct dataset;
 
+// Field types. Each is stored as its one-letter code, which the messages and
+// the sheet printer show (type_letter); a column may also hold a letter that
+// names no type here, which the storage functions report as unknown.
+enum class field_type : char {
+    text = 'u',               // plain field kept as text (the default)
+    key = 'K',                // key field of a data set
+    appended_key = 'k',       // key field of a data set appended to another
+    integer = 'i',
+    integer_alt = 'T',        // integer, handled as i
+    real = 'c',               // real, its text kept too
+    real_alt = 't',           // real, handled as c
+    real_only = 'C',          // real, storage only (no reading buffers)
+    integer_only = 'M',       // integer, storage only (no reading buffers)
+    factor = 'f',             // factor while loading (texts)
+    coded_factor = 'F',       // factor after loading (level codes and names)
+    fixed_text = 's',         // text in slots of width + 1 bytes
+    real_block = 'B',
+    factor_block = 'Z',       // block of record numbers of the linked data set
+    ragged = 'R',             // a variable number of integers per record
+    genotype_block = 'g',     // genotype codes 0..3
+    allele_block = 'h',       // multiallelic block while loading (allele numbers)
+    named_allele_block = 'H', // multiallelic block after loading (with allele names)
+    name_list = 'm',          // level names only
+};
+
+// The letter of a field type, as the messages print it.
+constexpr char type_letter(field_type type) { return static_cast<char>(type); }
+
 struct datacol {
-    char type = 'u';           // type letter
-    uint8_t skip = 0;          // takes no tokens from the data lines
-    uint8_t nostore = 0;       // gets no buffers and no storage
-    uint8_t block = 0;         // declared as a block field
+    field_type type = field_type::text;
+    bool skip = false;         // takes no tokens from the data lines
+    bool nostore = false;      // gets no buffers and no storage
+    bool block = false;        // declared as a block field
     std::string name = "undeffld";
     charbuff tokens;           // tokens of the current line
-    int32_t token_cursor = 0;
     charbuff values;           // texts of all records, for the types that keep text
-    int32_t value_cursor = 0;
     int32_t start = 0;         // 1-based start position on the line; <= 0 none
     int32_t width = 0;         // maximum text length; <= 0 no limit
     int32_t items = 1;         // tokens per line; <= 0 all remaining tokens
@@ -30,7 +56,7 @@ struct datacol {
     int32_t nrec = 0;
     int32_t ncol = 0;
     int32_t nlevels = 0;
-    // Storage, created by allocdatacol according to the type letter. Blocks are
+    // Storage, created by allocdatacol according to the type. Blocks are
     // stored column by column: run j points at the nrec values of sub-column j.
     std::vector<int32_t> ints;                   // integer values, factor codes, block factors
     std::vector<int32_t*> int_runs;              // start of sub-column j in ints
@@ -44,7 +70,6 @@ struct datacol {
     std::vector<int32_t> links;                  // per record: match count or record number
     std::vector<const char*> names;              // per level: level or allele name
     charbuff options;          // the field's own option words, NUL-separated
-    int32_t option_cursor = 0;
 };
 
 // Creates a column with its defaults; the option buffer gets 50 bytes, step 50.

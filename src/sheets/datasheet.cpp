@@ -48,7 +48,10 @@ int real_block_token_buffer(datacol& col) {
     return make_buffer(col.tokens, 4 * ncol, 2 * ncol, ncol);
 }
 
-bool is_block_letter(char type) { return type == 'B' || type == 'R' || type == 'Z' || type == 'g'; }
+bool is_block_type(field_type type) {
+    return type == field_type::real_block || type == field_type::ragged || type == field_type::factor_block ||
+           type == field_type::genotype_block;
+}
 
 // ---- storage ---------------------------------------------------------------
 
@@ -164,7 +167,7 @@ int alloc_ragged(datacol& col) {
 }  // namespace
 
 int alloctmpstore(datacol& col) {
-    const bool block = is_block_letter(col.type);
+    const bool block = is_block_type(col.type);
     if ((block && col.ncol == 0) || (!block && col.nrec == 0)) {
         const int status = block ? 10 : 20;
         printf("? alloctmpstore: sizes not correctly set, problem status=%d\n", status);
@@ -172,34 +175,35 @@ int alloctmpstore(datacol& col) {
     }
     int status = 0;
     switch (col.type) {
-    case 'i': case 'k': case 's':
+    case field_type::integer: case field_type::appended_key: case field_type::fixed_text:
         status = small_token_buffer(col);
         break;
-    case 'm':
+    case field_type::name_list:
         status = make_buffer(col.values, 20, 20, 0);
         break;
-    case 'K': case 'T': case 'c': case 'f': case 't': case 'u':
+    case field_type::key: case field_type::integer_alt: case field_type::real:
+    case field_type::factor: case field_type::real_alt: case field_type::text:
         status = small_token_buffer(col) + text_value_buffer(col);
         break;
-    case 'B':
+    case field_type::real_block:
         status = real_block_token_buffer(col);
         break;
-    case 'g':
+    case field_type::genotype_block:
         status = genotype_token_buffer(col);
         break;
-    case 'h':
+    case field_type::allele_block:
         status = genotype_token_buffer(col) + make_buffer(col.values, 1000, 1000, 100);
         break;
-    case 'Z':
+    case field_type::factor_block:
         status = make_buffer(col.tokens, 50, 100, col.ncol);
         break;
-    case 'R': {
+    case field_type::ragged: {
         const int64_t size = std::max<int64_t>(col.ncol / 20, 100);
         status = make_buffer(col.tokens, size, size, 0);
         break;
     }
     default:
-        printf("? alloctmpstore: unkown field type %c\n", col.type);
+        printf("? alloctmpstore: unkown field type %c\n", type_letter(col.type));
         return 30;
     }
     if (status != 0) printf("? alloctmpstore: problem status %d\n", status);
@@ -208,11 +212,11 @@ int alloctmpstore(datacol& col) {
 
 int64_t column_bytes(const datacol& col) {
     switch (col.type) {
-    case 'B': return table_bytes(col.ncol, col.nrec, sizeof(double));
-    case 'Z': return table_bytes(col.ncol, col.nrec, sizeof(int32_t));
-    case 'g': return table_bytes(col.ncol, col.nrec, sizeof(uint8_t));
-    case 'h': return table_bytes(col.ncol, col.nrec, 2 * sizeof(int32_t));
-    case 's': return table_bytes(col.nrec, int64_t{col.width} + 1, 1);
+    case field_type::real_block: return table_bytes(col.ncol, col.nrec, sizeof(double));
+    case field_type::factor_block: return table_bytes(col.ncol, col.nrec, sizeof(int32_t));
+    case field_type::genotype_block: return table_bytes(col.ncol, col.nrec, sizeof(uint8_t));
+    case field_type::allele_block: return table_bytes(col.ncol, col.nrec, 2 * sizeof(int32_t));
+    case field_type::fixed_text: return table_bytes(col.nrec, int64_t{col.width} + 1, 1);
     default: return 0;
     }
 }
@@ -220,30 +224,30 @@ int64_t column_bytes(const datacol& col) {
 int allocdatacol(datacol& col) {
     const int64_t nrec = col.nrec;
     switch (col.type) {
-    case 'u': case 'f':
+    case field_type::text: case field_type::factor:
         return result(allocate(col.texts, nrec, col));
-    case 'K':
+    case field_type::key:
         return result(allocate(col.links, nrec, col) && allocate(col.texts, nrec, col));
-    case 'k':
+    case field_type::appended_key:
         return result(allocate(col.links, nrec, col));
-    case 'i': case 'T': case 'M':
+    case field_type::integer: case field_type::integer_alt: case field_type::integer_only:
         return result(allocate(col.ints, nrec, col));
-    case 'c': case 't':
+    case field_type::real: case field_type::real_alt:
         return result(allocate(col.texts, nrec, col) && allocate(col.reals, nrec, col));
-    case 'C':
+    case field_type::real_only:
         return result(allocate(col.reals, nrec, col));
-    case 'F':  // texts stay: they are the records' level texts
+    case field_type::coded_factor:  // texts stay: they are the records' level texts
         return result(allocate(col.ints, nrec, col) && allocate(col.names, col.nlevels, col));
-    case 'H': case 'm':
+    case field_type::named_allele_block: case field_type::name_list:
         return result(allocate(col.names, col.nlevels, col));
-    case 's': return alloc_fixed_text(col);
-    case 'B': return alloc_real_block(col);
-    case 'Z': return alloc_factor_block(col);
-    case 'g': return alloc_genotype_block(col);
-    case 'h': return alloc_multiallelic_block(col);
-    case 'R': return alloc_ragged(col);
+    case field_type::fixed_text: return alloc_fixed_text(col);
+    case field_type::real_block: return alloc_real_block(col);
+    case field_type::factor_block: return alloc_factor_block(col);
+    case field_type::genotype_block: return alloc_genotype_block(col);
+    case field_type::allele_block: return alloc_multiallelic_block(col);
+    case field_type::ragged: return alloc_ragged(col);
     default:
-        printf("?allocdatacol: field %s: unknown type %c\n", col.name.c_str(), col.type);
+        printf("?allocdatacol: field %s: unknown type %c\n", col.name.c_str(), type_letter(col.type));
         return 0;
     }
 }

@@ -27,7 +27,6 @@ struct fixture {
 
     fixture() {
         map.own_fields.resize(3);  // used, freq1, by
-        map.fields = map.own_fields.data();
         map.nfields = 3;
         ctx.blockset = &blockset;
         ctx.block = &block;
@@ -38,17 +37,17 @@ struct fixture {
 
     // codes[m][i]: genotype code of individual i at marker m.
     void genotypes(const std::vector<std::vector<uint8_t>>& codes) {
-        block.type = 'g';
+        block.type = field_type::genotype_block;
         blockset.nrec = static_cast<int32_t>(codes[0].size());
         ctx.markers = map.nrec = static_cast<int32_t>(codes.size());
         for (const auto& run : codes) block.genotypes.insert(block.genotypes.end(), run.begin(), run.end());
         for (size_t m = 0; m < codes.size(); ++m) block.genotype_runs.push_back(block.genotypes.data() + m * blockset.nrec);
-        map.fields[0].ints.assign(codes.size(), 1);
-        map.fields[1].reals.assign(codes.size(), 0.5);
+        fields(map)[0].ints.assign(codes.size(), 1);
+        fields(map)[1].reals.assign(codes.size(), 0.5);
     }
 
     void covariates(const std::vector<std::vector<double>>& columns) {
-        block.type = 'B';
+        block.type = field_type::real_block;
         blockset.nrec = static_cast<int32_t>(columns[0].size());
         ctx.markers = map.nrec = static_cast<int32_t>(columns.size());
         for (const auto& run : columns) block.reals.insert(block.reals.end(), run.begin(), run.end());
@@ -57,8 +56,8 @@ struct fixture {
     }
 
     void levels(const std::vector<int32_t>& codes, int32_t nlevels) {
-        map.fields[2].ints = codes;
-        map.fields[2].nlevels = nlevels;
+        fields(map)[2].ints = codes;
+        fields(map)[2].nlevels = nlevels;
         ctx.by_pos = 2;
     }
 
@@ -70,7 +69,7 @@ struct fixture {
         model.broad = false;
         if (how == grouping::by) {
             model.by = true;
-            model.G = map.fields[2].nlevels;
+            model.G = fields(map)[2].nlevels;
         } else if (how == grouping::windows) {
             model.windows = true;
             model.G = ctx.markers;
@@ -113,7 +112,7 @@ double sample_variance(const values& v) {
 // Three markers, four individuals: x is -1/0/1 at p = 0.5, -1.5/-0.5/0.5 at p = 0.25.
 void three_markers(fixture& f) {
     f.genotypes({{1, 2, 3, 0}, {3, 3, 1, 2}, {2, 1, 3, 3}});
-    f.map.fields[1].reals = {0.5, 0.5, 0.25};
+    fields(f.map)[1].reals = {0.5, 0.5, 0.25};
 }
 
 TEST(ComputeCycle, OneAdditiveTermGivesSampleVariance) {
@@ -147,14 +146,14 @@ TEST(ComputeCycle, TwoTermsCovarianceBelowCorrelationAbove) {
 }
 
 TEST(ComputeCycle, MarkerCodingNarrowAndBroad) {
-    const genotype_coding narrow = code_marker(0.25, false);
+    const marker_coding narrow = code_marker(0.25, false);
     EXPECT_EQ(std::vector<double>(narrow.x, narrow.x + 4), (values{0, -1.5, -0.5, 0.5}));
     EXPECT_EQ(std::vector<double>(narrow.d, narrow.d + 4), (values{0, 0.75, 0.25, -0.25}));
-    const genotype_coding broad = code_marker(0.25, true);
+    const marker_coding broad = code_marker(0.25, true);
     EXPECT_EQ(std::vector<double>(broad.d, broad.d + 4), (values{0, -0.375, 0.625, -0.375}));
-    const genotype_coding half = code_marker(0.5, false);
+    const marker_coding half = code_marker(0.5, false);
     EXPECT_EQ(std::vector<double>(half.d, half.d + 4), (values{0, 0, 0, 0}));
-    const genotype_coding half_broad = code_marker(0.5, true);
+    const marker_coding half_broad = code_marker(0.5, true);
     EXPECT_EQ(std::vector<double>(half_broad.d, half_broad.d + 4), (values{0, -0.5, 0.5, -0.5}));
 }
 
@@ -182,7 +181,7 @@ TEST(ComputeCycle, AdditiveAndDominanceNarrowAndBroad) {
 TEST(ComputeCycle, UsedFlagsDecideContributionAndEffectIndex) {
     fixture f;  // used 1, -1, 0, 1: effect index 1 is taken by the -1 marker, marker 3 reads index 2
     f.genotypes({{3, 1, 2}, {3, 3, 3}, {3, 3, 3}, {1, 3, 3}});
-    f.map.fields[0].ints = {1, -1, 0, 1};
+    fields(f.map)[0].ints = {1, -1, 0, 1};
     f.shape(model_kind::additive, 1);
     ASSERT_EQ(f.model.U, 3);
     f.model.terms[0].add_effects = {1, 100, 2};
@@ -191,7 +190,7 @@ TEST(ComputeCycle, UsedFlagsDecideContributionAndEffectIndex) {
 
     fixture g;  // used 2 counts as 0: no contribution, no advance
     g.genotypes({{3, 1, 2}, {3, 3, 3}, {1, 3, 3}});
-    g.map.fields[0].ints = {1, 2, 1};
+    fields(g.map)[0].ints = {1, 2, 1};
     g.shape(model_kind::additive, 1);
     ASSERT_EQ(g.model.U, 2);
     g.model.terms[0].add_effects = {1, 2};

@@ -31,28 +31,26 @@ struct run_fixture {
     std::string console;
 
     run_fixture() {
-        block.type = 'g';
+        block.type = field_type::genotype_block;
         block.name = "SNPs";
         block.genotypes = {1, 2, 3, 3, 2, 1};
         block.genotype_runs = {block.genotypes.data(), block.genotypes.data() + 3};
         blockset.nrec = 3;
         blockset.own_fields.resize(1);
-        blockset.fields = blockset.own_fields.data();
         blockset.keycol = 0;
-        blockset.fields[0].name = "id";
-        blockset.fields[0].texts = {"i1", "i2", "i3"};
+        fields(blockset)[0].name = "id";
+        fields(blockset)[0].texts = {"i1", "i2", "i3"};
         map.nrec = 2;
         map.own_fields.resize(4);  // snp, used, freq1, chr
-        map.fields = map.own_fields.data();
         map.nfields = 4;
         map.keycol = 0;
-        map.fields[0].texts = {"m1", "m2"};
-        map.fields[1].ints = {1, 1};
-        map.fields[2].reals = {0.5, 0.5};
-        map.fields[3].ints = {0, 1};
-        map.fields[3].names = {"1", "2"};
-        map.fields[3].texts = {"c1", "c2"};
-        map.fields[3].nlevels = 2;
+        fields(map)[0].texts = {"m1", "m2"};
+        fields(map)[1].ints = {1, 1};
+        fields(map)[2].reals = {0.5, 0.5};
+        fields(map)[3].ints = {0, 1};
+        fields(map)[3].names = {"1", "2"};
+        fields(map)[3].texts = {"c1", "c2"};
+        fields(map)[3].nlevels = 2;
         ctx.blockset = &blockset;
         ctx.block = &block;
         ctx.map = &map;
@@ -187,7 +185,7 @@ TEST(CycleLoop, WriteErrorOnTheExtraSampleFileEndsWithEight) {
 TEST(CycleLoop, TheNoLevelNoteComesBeforeTheFirstCycle) {
     run_fixture note;  // m2 has no level of the by field
     note.shape(true);
-    note.map.fields[3].ints = {0, -9999};
+    fields(note.map)[3].ints = {0, -9999};
     EXPECT_EQ(note.run("1 add.a 1 5\n2 add.a 2 7\n"), 0);
     EXPECT_EQ(note.console.rfind("Note: 1 markers have no level of the by= field and are left out of every group\n"
                                  "Reading output from MCMC cycle\n", 0),

@@ -66,7 +66,6 @@ struct fixture {
 
     explicit fixture(const config& c) : cf(c) {
         map.own_fields.resize(3);  // used, freq1, by
-        map.fields = map.own_fields.data();
         map.nfields = 3;
         map.nrec = cf.M;
         blockset.nrec = static_cast<int32_t>(cf.N);
@@ -77,13 +76,13 @@ struct fixture {
         levels = marker_levels(cf.M, nlevels);
         const bool regression = cf.kind == model_kind::regression;
         if (regression) {
-            block.type = 'B';
+            block.type = field_type::real_block;
             block.reals.resize(static_cast<size_t>(cf.N) * cf.M);
             for (size_t k = 0; k < block.reals.size(); ++k)
                 block.reals[k] = k % 9 == 4 ? MISSING_COVARIATE : static_cast<double>(k % 5) - 2.0;
             for (int32_t m = 0; m < cf.M; ++m) block.real_runs.push_back(block.reals.data() + m * cf.N);
         } else {
-            block.type = 'g';
+            block.type = field_type::genotype_block;
             block.genotypes.resize(static_cast<size_t>(cf.N) * cf.M);
             for (size_t k = 0; k < block.genotypes.size(); ++k)
                 block.genotypes[k] = static_cast<uint8_t>(k % 7 == 3 ? 0 : 1 + (k * 2654435761u >> 7) % 3);
@@ -91,12 +90,12 @@ struct fixture {
             ctx.used_pos = 0;
             ctx.freq1_pos = 1;
             for (int32_t m = 0; m < cf.M; ++m) {
-                map.fields[0].ints.push_back(m % 11 == 5 ? 0 : m % 13 == 6 ? -1 : 1);
-                map.fields[1].reals.push_back(0.25 * (1 + m % 3));
+                fields(map)[0].ints.push_back(m % 11 == 5 ? 0 : m % 13 == 6 ? -1 : 1);
+                fields(map)[1].reals.push_back(0.25 * (1 + m % 3));
             }
         }
-        map.fields[2].ints = levels;
-        map.fields[2].nlevels = nlevels;
+        fields(map)[2].ints = levels;
+        fields(map)[2].nlevels = nlevels;
         shape();
     }
 
@@ -132,7 +131,7 @@ struct fixture {
 
     int32_t count_used() const {
         int32_t used = 0;
-        for (int32_t u : map.fields[0].ints) used += u == 1 || u == -1;
+        for (int32_t u : fields(map)[0].ints) used += u == 1 || u == -1;
         return used;
     }
 
@@ -181,7 +180,7 @@ reference compute_reference(fixture& f, int32_t cycles) {
     const genomic_model& model = f.model;
     const bool regression = cf.kind == model_kind::regression;
     const int32_t T = cf.T;
-    const std::vector<int32_t> used = regression ? std::vector<int32_t>(cf.M, 1) : f.map.fields[0].ints;
+    const std::vector<int32_t> used = regression ? std::vector<int32_t>(cf.M, 1) : f.fields(map)[0].ints;
     tavo_bench::literal_input in;
     in.N = cf.N;
     in.M = cf.M;
@@ -193,7 +192,7 @@ reference compute_reference(fixture& f, int32_t cycles) {
     in.by = f.ctx.by_pos >= 0;  // markers without a level (-9999) feed no group
     in.levels = f.nlevels;
     in.used = used.data();
-    in.freq1 = f.map.fields[1].reals.data();
+    in.freq1 = f.fields(map)[1].reals.data();
     in.level = f.levels.data();
     in.genotypes = f.block.genotypes.data();
     if (regression) in.covariates = f.block.reals.data();

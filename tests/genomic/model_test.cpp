@@ -32,11 +32,9 @@ struct model_fixture {
     model_fixture() {
         blockset.nrec = 4;
         blockset.own_fields.resize(1);
-        blockset.fields = blockset.own_fields.data();
         map.own_fields.resize(4);
-        map.fields = map.own_fields.data();
         map.keycol = 0;
-        map.fields[3].type = 'F';
+        fields(map)[3].type = tavo::field_type::coded_factor;
         opt.block_name = "geno";
         ctx.blockset = &blockset;
         ctx.map = &map;
@@ -45,19 +43,19 @@ struct model_fixture {
         genotype_block();
         markers({1, 1, 1}, {0.5, 0.5, 0.5});
     }
-    void genotype_block() { ctx.block = &blockset.fields[0], ctx.block->type = 'g'; }
-    void covariate_block() { ctx.block = &blockset.fields[0], ctx.block->type = 'B'; }
+    void genotype_block() { ctx.block = &fields(blockset)[0], ctx.block->type = tavo::field_type::genotype_block; }
+    void covariate_block() { ctx.block = &fields(blockset)[0], ctx.block->type = tavo::field_type::real_block; }
     void markers(const std::vector<int32_t>& used, const std::vector<double>& freq) {
         keys.clear();
-        map.fields[0].texts.clear();
+        fields(map)[0].texts.clear();
         for (size_t m = 0; m < used.size(); ++m) keys.push_back("snp" + std::to_string(m + 1));
-        for (const std::string& key : keys) map.fields[0].texts.push_back(key.c_str());
-        map.fields[1].ints = used;
-        map.fields[2].reals = freq;
+        for (const std::string& key : keys) fields(map)[0].texts.push_back(key.c_str());
+        fields(map)[1].ints = used;
+        fields(map)[2].reals = freq;
         map.nrec = ctx.markers = static_cast<int32_t>(used.size());
     }
     void by_levels(int32_t levels) {
-        map.fields[3].nlevels = levels;
+        fields(map)[3].nlevels = levels;
         ctx.by_pos = 3;
     }
     scan_result scan(const std::string& mod_text) {

@@ -48,24 +48,21 @@ struct fixture {
 
     fixture() {
         map.own_fields.resize(2);
-        map.fields = map.own_fields.data();
         map.nfields = 2;
         map.keycol = 0;
-        key_column(map.fields[0], "snp", {"m1", "m2"});
-        datacol& by = map.fields[1];
+        key_column(fields(map)[0], "snp", {"m1", "m2"});
+        datacol& by = fields(map)[1];
         by.name = "CHR";
         by.texts = {"c1", "c2"};
         by.names = {"1", "2"};
         by.ints = {0, 1};
         by.nlevels = 2;
         blockset.own_fields.resize(1);
-        blockset.fields = blockset.own_fields.data();
         blockset.keycol = 0;
-        key_column(blockset.fields[0], "id", {"i1", "i2"});
+        key_column(fields(blockset)[0], "id", {"i1", "i2"});
         filter.own_fields.resize(1);
-        filter.fields = filter.own_fields.data();
         filter.keycol = 0;
-        key_column(filter.fields[0], "ID", {"f1", "f2"});
+        key_column(fields(filter)[0], "ID", {"f1", "f2"});
         block.name = "SNPs";
         ctx.blockset = &blockset;
         ctx.block = &block;

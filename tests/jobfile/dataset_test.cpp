@@ -59,7 +59,7 @@ TEST(NewDataset, DefaultsNumberingAndLinks) {
     EXPECT_EQ(ds.keys.root, -1);
     EXPECT_EQ(ds.levels.count, 0);
     EXPECT_EQ(ds.messages, "");
-    EXPECT_EQ(ds.fields, nullptr);
+    EXPECT_TRUE(fields(ds).empty());
 }
 
 TEST(SectionLine, MissingKeyAndNameTakeDefaults) {

@@ -37,31 +37,34 @@ struct marker_job {
 TEST(BlockSizes, GenotypeBlocksReadOneOrTwoTokensPerMarker) {
     struct expectation {
         const char* coding;
-        char type;
+        field_type type;
         int items;
     };
-    for (const expectation& e : {expectation{"!biallelic", 'g', 2000}, expectation{"!multiallelic", 'h', 2000},
-                                 expectation{"!genot012", 'g', 1000}, expectation{"!dart", 'g', 1000}}) {
+    constexpr field_type genotypes = field_type::genotype_block;
+    constexpr field_type alleles = field_type::allele_block;
+    for (const expectation& e :
+         {expectation{"!biallelic", genotypes, 2000}, expectation{"!multiallelic", alleles, 2000},
+          expectation{"!genot012", genotypes, 1000}, expectation{"!dart", genotypes, 1000}}) {
         SCOPED_TRACE(e.coding);
         marker_job g(e.coding);
         const auto run = block_sizes(*g.geno);
         EXPECT_EQ(run.result, 0);
         EXPECT_EQ(run.console, "");
-        const datacol& col = g.geno->fields[1];
+        const datacol& col = fields(*g.geno)[1];
         EXPECT_EQ(col.type, e.type);
         EXPECT_EQ(col.ncol, 1000);
         EXPECT_EQ(col.items, e.items);
         EXPECT_EQ(col.nrec, 3);
         EXPECT_FALSE(col.tokens.absent());
-        if (e.type == 'g') {
+        if (e.type == field_type::genotype_block) {
             ASSERT_EQ(col.genotypes.size(), 3000u);
             ASSERT_EQ(col.genotype_runs.size(), 1000u);
             EXPECT_EQ(col.genotype_runs[999], col.genotypes.data() + 999 * 3);
         } else {
             EXPECT_EQ(col.ints.size(), 6000u);
         }
-        EXPECT_EQ(g.geno->fields[0].nrec, 3);
-        EXPECT_EQ(g.geno->fields[0].links.size(), 3u);
+        EXPECT_EQ(fields(*g.geno)[0].nrec, 3);
+        EXPECT_EQ(fields(*g.geno)[0].links.size(), 3u);
     }
 }
 
@@ -70,11 +73,11 @@ TEST(BlockSizes, AddedStatisticsFieldsGetNoStorageButTheAlleles) {
     ASSERT_EQ(g.map->nfields, 5);
     const auto run = block_sizes(*g.map);
     EXPECT_EQ(run.result, 0);
-    const datacol& alleles = g.map->fields[1];
+    const datacol& alleles = fields(*g.map)[1];
     EXPECT_EQ(alleles.nrec, 1000);
     EXPECT_EQ(alleles.fixed_text.size(), 3000u);
     for (int i = 2; i < 5; ++i) {
-        const datacol& unused = g.map->fields[i];
+        const datacol& unused = fields(*g.map)[i];
         EXPECT_TRUE(unused.tokens.absent());
         EXPECT_TRUE(unused.texts.empty());
     }
@@ -89,17 +92,17 @@ TEST(BlockSizes, RealBlocksFromTheBracketsOrTheirLink) {
     ASSERT_EQ(t.setup().result, 0);
     const auto run = block_sizes(ds);
     EXPECT_EQ(run.result, 0) << run.console;
-    const datacol& cov = ds.fields[1];
-    EXPECT_EQ(cov.type, 'B');
+    const datacol& cov = fields(ds)[1];
+    EXPECT_EQ(cov.type, field_type::real_block);
     EXPECT_EQ(cov.ncol, 7);
     EXPECT_EQ(cov.items, 7);
     ASSERT_EQ(cov.reals.size(), 28u);
     EXPECT_EQ(cov.real_runs[3], cov.reals.data() + 12);
-    const datacol& rel = ds.fields[2];
+    const datacol& rel = fields(ds)[2];
     EXPECT_EQ(rel.ncol, 4);
     EXPECT_EQ(rel.items, 4);
-    const datacol& ragged = ds.fields[3];
-    EXPECT_EQ(ragged.type, 'R');
+    const datacol& ragged = fields(ds)[3];
+    EXPECT_EQ(ragged.type, field_type::ragged);
     EXPECT_EQ(ragged.ncol, 2);
     EXPECT_EQ(ragged.items, -1);
 }
@@ -115,7 +118,7 @@ TEST(BlockSizes, BlockWithoutAReadableSize) {
               "!Cannot get size for block-field geno\n"
               " There should be a data set with key-field geno for counting size of the block-field, or\n"
               " in some cases it can be indicated between the square brackets on the field name\n");
-    EXPECT_TRUE(ds.fields[0].tokens.absent());  // nothing is created after a missing size
+    EXPECT_TRUE(fields(ds)[0].tokens.absent());  // nothing is created after a missing size
 }
 
 // A data set of herds and a block factor of herds in another data set.
@@ -137,8 +140,8 @@ TEST(BlockSizes, FactorBlockTakesItsSizeFromTheBracketsAndLevelsFromItsLink) {
     factor_job f("herd[2]");
     const auto run = block_sizes(*f.animals);
     EXPECT_EQ(run.result, 0) << run.console;
-    const datacol& col = f.animals->fields[1];
-    EXPECT_EQ(col.type, 'Z');
+    const datacol& col = fields(*f.animals)[1];
+    EXPECT_EQ(col.type, field_type::factor_block);
     EXPECT_EQ(col.ncol, 2);
     EXPECT_EQ(col.items, 2);
     EXPECT_EQ(col.nlevels, 5);
@@ -147,7 +150,7 @@ TEST(BlockSizes, FactorBlockTakesItsSizeFromTheBracketsAndLevelsFromItsLink) {
 
 TEST(BlockSizes, FactorBlockWithoutSize) {
     factor_job f("herd[]");
-    ASSERT_EQ(f.animals->fields[1].type, 'Z');
+    ASSERT_EQ(fields(*f.animals)[1].type, field_type::factor_block);
     const auto run = block_sizes(*f.animals);
     EXPECT_EQ(run.result, 9);
     EXPECT_EQ(run.console,
@@ -158,7 +161,7 @@ TEST(BlockSizes, FactorBlockWithoutSize) {
 
 TEST(BlockSizes, FactorBlockWithoutLevels) {
     factor_job f("herd[2]");
-    datacol& col = f.animals->fields[1];
+    datacol& col = fields(*f.animals)[1];
     col.link = nullptr;
     const auto run = block_sizes(*f.animals);
     EXPECT_EQ(run.result, 9);
@@ -169,12 +172,12 @@ TEST(BlockSizes, FactorBlockWithoutLevels) {
 
 TEST(BlockSizes, DataSetWithAProblemIsNotPrepared) {
     factor_job f("herd[2]");
-    f.animals->status = 1;
+    f.animals->status = setup_status::load_failed;
     const auto run = block_sizes(*f.animals);
     EXPECT_EQ(run.result, 0);
     EXPECT_EQ(run.console, "");
-    EXPECT_EQ(f.animals->fields[1].ncol, 0);
-    EXPECT_TRUE(f.animals->fields[0].tokens.absent());
+    EXPECT_EQ(fields(*f.animals)[1].ncol, 0);
+    EXPECT_TRUE(fields(*f.animals)[0].tokens.absent());
 }
 
 TEST(BlockSizes, AppendedColumnsAreSizedWithTheTarget) {
@@ -185,15 +188,15 @@ TEST(BlockSizes, AppendedColumnsAreSizedWithTheTarget) {
     dataset& block = t.add("id", "cov", "g.txt", {"id", "cov[3]"});
     ASSERT_EQ(t.setup(&block, &filter).result, 0);
     EXPECT_EQ(block_sizes(filter).result, 0);
-    const datacol& cov = filter.fields[2];
+    const datacol& cov = fields(filter)[2];
     EXPECT_EQ(cov.nrec, 2);
     EXPECT_EQ(cov.ncol, 3);
     EXPECT_EQ(cov.reals.size(), 6u);
-    EXPECT_EQ(filter.fields[1].type, 'k');
-    EXPECT_EQ(filter.fields[1].links.size(), 2u);
+    EXPECT_EQ(fields(filter)[1].type, field_type::appended_key);
+    EXPECT_EQ(fields(filter)[1].links.size(), 2u);
     // The appended data set's own call sees the same slice.
     EXPECT_EQ(block_sizes(block).result, 0);
-    EXPECT_EQ(block.fields, filter.own_fields.data() + 1);
+    EXPECT_EQ(fields(block).data(), filter.own_fields.data() + 1);
 }
 
 TEST(BlockSizes, TableBeyond64BitsCountsItsFailures) {

@@ -122,7 +122,7 @@ struct genotype_job : test_job {
         markers = &declare("data snp markers", "file=markers.txt snp");
         geno = &declare("data id geno", "file=g.txt " + geno_options + " id snp[] " + coding);
     }
-    datacol& block() { return geno->fields[1]; }
+    datacol& block() { return fields(*geno)[1]; }
 };
 
 TEST(GenotypeLoad, Genot012WithMissingInAnyCase) {
@@ -200,7 +200,7 @@ TEST(GenotypeLoad, LargeBlockMergedInAnotherOrder) {
     ASSERT_EQ(t.load(filter).result, 0);
     const auto loaded = t.load(geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
-    const datacol& codes = geno.fields[1];
+    const datacol& codes = fields(geno)[1];
     for (int row = 0; row < 120; ++row) {
         const int id = 120 - row;
         const std::vector<int> expected = id > 100 ? std::vector<int>(13, 0) : block.codes[static_cast<size_t>(id - 1)];
@@ -241,7 +241,7 @@ TEST(GenotypeLoad, BadCodesAreAllReportedAndFailTheLoad) {
     ASSERT_GE(loaded.console.size(), tail.size());
     EXPECT_EQ(loaded.console.substr(loaded.console.size() - tail.size()), tail) << loaded.console;
     EXPECT_FALSE(t.geno->loaded);  // a reading failure leaves the data set as it was
-    EXPECT_EQ(t.geno->status, 0);
+    EXPECT_EQ(t.geno->status, setup_status::ok);
 }
 
 TEST(GenotypeLoad, BigenotHasNoMissingIndicator) {
@@ -263,7 +263,7 @@ TEST(GenotypeLoad, BiallelicLearnsAllelesPerMarker) {
     EXPECT_EQ(genotype_row(t.block(), 1), (std::vector<int>{2, 2}));
     EXPECT_EQ(genotype_row(t.block(), 2), (std::vector<int>{3, 0}));  // missing allele 0
     EXPECT_EQ(genotype_row(t.block(), 3), (std::vector<int>{2, 0}));
-    const datacol& alleles = t.markers->fields[t.markers->allele_field];
+    const datacol& alleles = fields(*t.markers)[t.markers->allele_field];
     EXPECT_EQ(job_testing::texts_of(alleles), (std::vector<std::string>{"AG", "CT"}));
 }
 
@@ -292,9 +292,9 @@ TEST(GenotypeLoad, PreloadedAllelesMarkMarkersWithNewAllelesUnused) {
     EXPECT_EQ(loaded.console.find("allele"), std::string::npos) << loaded.console;  // no message
     EXPECT_EQ(genotype_row(t.block(), 0), (std::vector<int>{0, 0, 2}));
     EXPECT_EQ(genotype_row(t.block(), 1), (std::vector<int>{3, 3, 0}));
-    const datacol& used = t.markers->fields[4];
+    const datacol& used = fields(*t.markers)[4];
     EXPECT_EQ(used.ints, (std::vector<int32_t>{-1, 0, 1}));  // a used value of 0 stays 0
-    EXPECT_EQ(job_testing::texts_of(t.markers->fields[1]), (std::vector<std::string>{"AG", "CT", "AC"}));
+    EXPECT_EQ(job_testing::texts_of(fields(*t.markers)[1]), (std::vector<std::string>{"AG", "CT", "AC"}));
 }
 
 TEST(GenotypeLoad, MultiallelicAllelesNumberedInOrderOfFirstAppearance) {
@@ -304,7 +304,7 @@ TEST(GenotypeLoad, MultiallelicAllelesNumberedInOrderOfFirstAppearance) {
     const auto loaded = t.load(*t.geno);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
     const datacol& block = t.block();
-    EXPECT_EQ(block.type, 'H');
+    EXPECT_EQ(block.type, field_type::named_allele_block);
     EXPECT_EQ(block.nlevels, 4);
     EXPECT_EQ(job_testing::names_of(block), (std::vector<std::string>{"A", "B", "C", "D"}));
     // Run of marker m: first alleles of records 0 and 1, then their second alleles.

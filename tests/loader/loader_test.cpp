@@ -33,8 +33,8 @@ TEST(LoadStart, AnnouncesOnConsoleAndLogAndShowsTheSheetInTheLog) {
     EXPECT_EQ(loaded.log.rfind("Loading data 1 on id (recs) from r.txt\n", 0), 0u) << loaded.log;
     EXPECT_TRUE(ends_with(loaded.log, "    ....\n")) << loaded.log;
     EXPECT_TRUE(ds.loaded);
-    EXPECT_EQ(texts_of(ds.fields[0]), (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(texts_of(ds.fields[1]), (std::vector<std::string>{"1", "2"}));
+    EXPECT_EQ(texts_of(fields(ds)[0]), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(texts_of(fields(ds)[1]), (std::vector<std::string>{"1", "2"}));
     EXPECT_EQ(lookup_index(ds.keys, "b"), 1);
 
     const auto again = t.load(ds);  // loaded once only
@@ -46,8 +46,8 @@ TEST(LoadStart, DataSetWithSetupStatusIsNotLoaded) {
     test_job t;
     t.write("r.txt", "a 1\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup_ready();
-    ds.status = 8;
+    t.setup();
+    ds.status = setup_status::key_not_found;
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 0);
     EXPECT_EQ(loaded.console, "");
@@ -61,18 +61,18 @@ TEST(LoadStart, HeaderAndSkippedLinesArePassedOver) {
     t.setup_ready();
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
-    EXPECT_EQ(texts_of(ds.fields[0]), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(texts_of(fields(ds)[0]), (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(LoadValues, IntegersRealsAndFixedTextWithMissingAndBadValues) {
     test_job t;
     t.write("r.txt", "a 1 1.5 abc\nb NA na abcd\nc x y ab\nd +7 -2e1x NA\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n x code");
-    t.setup_ready();
-    ds.fields[1].type = 'i';
-    ds.fields[2].type = 'c';
-    ds.fields[3].type = 's';
-    ds.fields[3].width = 3;
+    t.setup();
+    fields(ds)[1].type = field_type::integer;
+    fields(ds)[2].type = field_type::real;
+    fields(ds)[3].type = field_type::fixed_text;
+    fields(ds)[3].width = 3;
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console,
@@ -82,22 +82,22 @@ TEST(LoadValues, IntegersRealsAndFixedTextWithMissingAndBadValues) {
                           "! Problem reading file:"))
         << loaded.console;
     EXPECT_FALSE(ds.loaded);
-    EXPECT_EQ(ds.status, 0);
-    EXPECT_EQ(ds.fields[1].ints, (std::vector<int32_t>{1, -9999, -9999, 7}));  // non-numeric stores missing
-    EXPECT_EQ(ds.fields[2].reals, (std::vector<double>{1.5, -9999.0, -9999.0, -20.0}));
-    EXPECT_EQ(texts_of(ds.fields[3]), (std::vector<std::string>{"abc", "abc", "ab", "NA"}));
+    EXPECT_EQ(ds.status, setup_status::ok);
+    EXPECT_EQ(fields(ds)[1].ints, (std::vector<int32_t>{1, -9999, -9999, 7}));  // non-numeric stores missing
+    EXPECT_EQ(fields(ds)[2].reals, (std::vector<double>{1.5, -9999.0, -9999.0, -20.0}));
+    EXPECT_EQ(texts_of(fields(ds)[3]), (std::vector<std::string>{"abc", "abc", "ab", "NA"}));
 }
 
 TEST(LoadValues, RealColumnKeepsItsTexts) {
     test_job t;
     t.write("r.txt", "a 1.50\nb NA\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id x");
-    t.setup_ready();
-    ds.fields[1].type = 'c';
+    t.setup();
+    fields(ds)[1].type = field_type::real;
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
-    EXPECT_EQ(texts_of(ds.fields[1]), (std::vector<std::string>{"1.50", "NA"}));
-    EXPECT_EQ(ds.fields[1].reals, (std::vector<double>{1.5, -9999.0}));
+    EXPECT_EQ(texts_of(fields(ds)[1]), (std::vector<std::string>{"1.50", "NA"}));
+    EXPECT_EQ(fields(ds)[1].reals, (std::vector<double>{1.5, -9999.0}));
 }
 
 TEST(LoadValues, RealBlockBySubColumn) {
@@ -110,8 +110,8 @@ TEST(LoadValues, RealBlockBySubColumn) {
     EXPECT_TRUE(ends_with(loaded.console, "  ! non-numeric input for cov at record 2 sub-column 3: x\n"
                                           "! Problem reading file:"))
         << loaded.console;
-    const datacol& cov = ds.fields[1];
-    EXPECT_EQ(cov.type, 'B');
+    const datacol& cov = fields(ds)[1];
+    EXPECT_EQ(cov.type, field_type::real_block);
     EXPECT_EQ(block_real(cov, 0, 1), 4.0);
     EXPECT_EQ(block_real(cov, 1, 0), 2.0);
     EXPECT_EQ(block_real(cov, 1, 1), -9999.0);
@@ -127,8 +127,8 @@ TEST(LoadValues, RaggedFieldTakesTheRestOfTheLine) {
     t.setup_ready();
     const auto loaded = t.load(ds);
     ASSERT_EQ(loaded.result, 0) << loaded.console;
-    const datacol& rag = ds.fields[1];
-    EXPECT_EQ(rag.type, 'R');
+    const datacol& rag = fields(ds)[1];
+    EXPECT_EQ(rag.type, field_type::ragged);
     EXPECT_EQ(rag.ints, (std::vector<int32_t>{3, 0, 0, 1}));  // a missing first item: no items
     EXPECT_EQ(rag.ragged[0], (std::vector<int32_t>{1, 2, 3}));
     EXPECT_TRUE(rag.ragged[1].empty());
@@ -157,12 +157,12 @@ TEST(FactorLevels, UnlinkedFactorLevelsInTextOrderWithExactMissingTest) {
         test_job t;
         t.write("r.txt", "1 b\n2 a\n3 NA\n4 b\n");
         dataset& ds = t.declare("data id recs", std::string("file=r.txt missing=") + c.missing + " id grp");
-        t.setup_ready();
-        ds.fields[1].type = 'f';
+        t.setup();
+        fields(ds)[1].type = field_type::factor;
         const auto loaded = t.load(ds);
         ASSERT_EQ(loaded.result, 0) << loaded.console;
-        const datacol& grp = ds.fields[1];
-        EXPECT_EQ(grp.type, 'F');
+        const datacol& grp = fields(ds)[1];
+        EXPECT_EQ(grp.type, field_type::coded_factor);
         EXPECT_EQ(grp.nlevels, static_cast<int32_t>(c.names.size()));
         EXPECT_EQ(names_of(grp), c.names);
         EXPECT_EQ(grp.ints, c.codes);
@@ -182,12 +182,12 @@ TEST(FactorLevels, LinkedFactorUnknownLevelShowsTheRecordNumber) {
     EXPECT_TRUE(groups.loaded);
     EXPECT_TRUE(ends_with(loaded.console, "! At row 3: factor grp level g9 is not available in data #1\n"))
         << loaded.console;
-    const datacol& grp = ds.fields[1];
-    EXPECT_EQ(grp.type, 'F');
+    const datacol& grp = fields(ds)[1];
+    EXPECT_EQ(grp.type, field_type::coded_factor);
     EXPECT_EQ(names_of(grp), (std::vector<std::string>{"g1", "g2"}));
     EXPECT_EQ(grp.ints, (std::vector<int32_t>{1, -9999, -1, 0}));
     EXPECT_TRUE(ds.loaded);  // failed after reading: loaded, with status 1
-    EXPECT_EQ(ds.status, 1);
+    EXPECT_EQ(ds.status, setup_status::load_failed);
 }
 
 TEST(FactorLevels, BlockFactorUnknownLevelShowsRecordCounterPlusOne) {
@@ -201,14 +201,14 @@ TEST(FactorLevels, BlockFactorUnknownLevelShowsRecordCounterPlusOne) {
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console, "! At row 3: factor lev level L3 is not available in data #1\n"))
         << loaded.console;
-    const datacol& lev = ds.fields[1];
-    EXPECT_EQ(lev.type, 'Z');
+    const datacol& lev = fields(ds)[1];
+    EXPECT_EQ(lev.type, field_type::factor_block);
     EXPECT_EQ(block_int(lev, 0, 0), 1);
     EXPECT_EQ(block_int(lev, 1, 0), 0);
     EXPECT_EQ(block_int(lev, 0, 1), -9999);
     EXPECT_EQ(block_int(lev, 1, 1), -1);
     EXPECT_EQ(block_int(lev, 0, 2), 0);
-    EXPECT_EQ(ds.status, 1);
+    EXPECT_EQ(ds.status, setup_status::load_failed);
 }
 
 TEST(ReadingFailures, EmptyLineStopsReadingAtItsRecord) {
@@ -240,8 +240,8 @@ TEST(ReadingFailures, PassedFixedPosition) {
     test_job t;
     t.write("r.txt", "abc 1\n");
     dataset& ds = t.declare("data id recs", "file=r.txt id n");
-    t.setup_ready();
-    ds.fields[1].start = 2;
+    t.setup();
+    fields(ds)[1].start = 2;
     const auto loaded = t.load(ds);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_TRUE(ends_with(loaded.console,
@@ -276,7 +276,7 @@ TEST(RecordCount, FewerOrMoreLinesThanCountedFailTheLoad) {
         EXPECT_EQ(loaded.result, 1);
         EXPECT_TRUE(ends_with(loaded.console, c.message)) << loaded.console;
         EXPECT_TRUE(ds.loaded);
-        EXPECT_EQ(ds.status, 1);
+        EXPECT_EQ(ds.status, setup_status::load_failed);
     }
 }
 
@@ -292,7 +292,7 @@ TEST(DuplicateKeys, ReportedWithTheirCount) {
                           "! Duplicate keys found for: b (2 times)\n"))
         << loaded.console;
     EXPECT_TRUE(ds.loaded);
-    EXPECT_EQ(ds.status, 1);
+    EXPECT_EQ(ds.status, setup_status::load_failed);
 }
 
 // A genotype data set whose marker map fails to load is not read at all.
@@ -314,7 +314,7 @@ TEST(LinkedLoadFailure, FailedMarkerMapStopsTheLoadThatNeedsIt) {
         EXPECT_EQ(static_cast<bool>(markers.loaded), c.map_loaded);
         EXPECT_FALSE(contains(loaded.console, "Loading data #2")) << loaded.console;
         EXPECT_FALSE(geno.loaded);
-        EXPECT_EQ(geno.status, 0);
+        EXPECT_EQ(geno.status, setup_status::ok);
     }
 }
 
@@ -323,11 +323,12 @@ TEST(LinkedLoadFailure, CircularLinksEndWithoutLoading) {
     t.write("a.txt", "x1 y1\n");
     t.write("b.txt", "y1 x1\n");
     dataset& a = t.declare("data x seta", "file=a.txt x y");
-    t.declare("data y setb", "file=b.txt y x");
-    t.setup_ready();
+    dataset& b = t.declare("data y setb", "file=b.txt y x");
+    t.setup();
     const auto loaded = t.load(a);
     EXPECT_EQ(loaded.result, 1);
     EXPECT_EQ(loaded.console, "! Data #1 cannot be loaded before data #2: their links form a circle\n");
+    EXPECT_FALSE(a.loading || b.loading);  // both loads have ended, failed or not
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST(Merge, UnmatchedTargetRecordsAreSetMissing) {
                               " > Data loading OK, 4 records read [More data on id to be merged ...]\n");
     EXPECT_EQ(target.log, "Loading data 1 on id (main) from m.txt\n");  // the sheet is shown once complete
 
-    t.column(1).type = 'i';
+    t.column(1).type = field_type::integer;
     const auto merged = t.load(*t.extra);
     ASSERT_EQ(merged.result, 0) << merged.console;
     EXPECT_EQ(merged.console,
@@ -69,18 +69,18 @@ TEST(Merge, RepeatedKeysAreCountedNotStored) {
     t.declare_pair("a 1 x\na 2 y\nb 3 z\na 4 u\nb 5 v\nb 6 w\nb 7 s\n");
     t.setup_ready();
     ASSERT_EQ(t.load(*t.main).result, 0);
-    t.column(1).type = 'i';
+    t.column(1).type = field_type::integer;
     const auto merged = t.load(*t.extra);
     EXPECT_EQ(merged.result, 2);
     EXPECT_TRUE(contains(merged.console, "  ! Multiple matches found for key a\n"
                                          "  ! Multiple matches found for key b\n"))
         << merged.console;
     EXPECT_FALSE(contains(merged.console, "Data loading OK"));
-    EXPECT_EQ(t.main->fields[0].links, (std::vector<int32_t>{3, 4, 0, 0}));
+    EXPECT_EQ(fields(*t.main)[0].links, (std::vector<int32_t>{3, 4, 0, 0}));
     EXPECT_EQ(t.column(1).ints[0], 1);  // the first match's value stays
     EXPECT_EQ(t.column(1).ints[1], 3);
     EXPECT_TRUE(t.extra->loaded);
-    EXPECT_EQ(t.extra->status, 1);
+    EXPECT_EQ(t.extra->status, setup_status::load_failed);
 }
 
 TEST(Merge, NoMatchingKeyFailsAsAnEmptyFile) {
@@ -144,7 +144,7 @@ TEST(Merge, BlockFactorOfRecordSetMissingIsMissing) {
     ASSERT_EQ(t.load(main).result, 0);
     const auto merged = t.load(extra);
     ASSERT_EQ(merged.result, 0) << merged.console;
-    const datacol& lev = extra.fields[1];
+    const datacol& lev = fields(extra)[1];
     EXPECT_EQ(lev.ints, (std::vector<int32_t>{1, -9999, 0, -9999}));  // sub-column 1 then 2, rows a and b
 }
 
@@ -168,7 +168,7 @@ TEST(Merge, GenotypeBlockAppendedToIdentifierFilter) {
     EXPECT_TRUE(contains(merged.console, "  > Data loading OK, 3 records read, 2 matched, 1 records set missing "
                                          "[Merging data on id done]\n"))
         << merged.console;
-    const datacol& block = geno.fields[1];
+    const datacol& block = fields(geno)[1];
     EXPECT_EQ(genotype_row(block, 0), (std::vector<int>{3, 0}));  // i3
     EXPECT_EQ(genotype_row(block, 1), (std::vector<int>{1, 2}));  // i1
     EXPECT_EQ(genotype_row(block, 2), (std::vector<int>{0, 0}));  // i9: set missing

@@ -20,16 +20,15 @@ struct sheet {
 
     explicit sheet(int32_t nrec) { ds.nrec = nrec; }
 
-    datacol& add(const std::string& name, char type, int32_t ncol = 0, int32_t width = 0) {
+    datacol& add(const std::string& name, char letter, int32_t ncol = 0, int32_t width = 0) {
         datacol col;
         col.name = name;
-        col.type = type;
+        col.type = static_cast<field_type>(letter);
         col.nrec = ds.nrec;
         col.ncol = ncol;
         col.width = width;
         EXPECT_EQ(allocdatacol(col), 0);
         ds.own_fields.push_back(std::move(col));
-        ds.fields = ds.own_fields.data();
         ds.nfields = ds.nshown = static_cast<int32_t>(ds.own_fields.size());
         return ds.own_fields.back();
     }
@@ -170,7 +169,7 @@ TEST(Printsheet, SkippedColumnsAndUnknownLetters) {
     sheet s(3);
     s.add_texts("id", 'u', {"a", "b", "c"});
     datacol& hidden = s.add_texts("hidden", 'u', {"p", "q", "r"});
-    hidden.skip = 1;
+    hidden.skip = true;
     s.add("parents", 'R', 100);
     const printed out = print(s.ds);
     EXPECT_EQ(out.sheet,

@@ -33,8 +33,8 @@ TEST(SetupStatus, MissingFileNameAndUnopenableFile) {
     dataset& absent = t.add("", "3", "nothere.txt", {"x"});
     const auto run = t.setup();
     EXPECT_EQ(run.result, 2);
-    EXPECT_EQ(unnamed.status, 1);
-    EXPECT_EQ(absent.status, 2);
+    EXPECT_EQ(unnamed.status, setup_status::no_file_name);
+    EXPECT_EQ(absent.status, setup_status::cannot_open);
     EXPECT_EQ(run.console, "ERROR missing file name for data 2[]\n"
                            "ERROR problem opening file [" + t.j.data_path + "nothere.txt] for data 3\n");
     EXPECT_EQ(absent.messages, "ERROR problem opening file [" + t.j.data_path + "nothere.txt] for data 3\n");
@@ -47,7 +47,7 @@ TEST(SetupStatus, PathLongerThan500IsNotTriedEvenWhenTheFileExists) {
     t.write(deep + "/g.txt", "1\n");
     dataset& ds = t.add("", "1", deep + "/g.txt", {"x"});
     const auto run = t.setup();
-    EXPECT_EQ(ds.status, 2);
+    EXPECT_EQ(ds.status, setup_status::cannot_open);
     EXPECT_EQ(ds.in, nullptr);
     EXPECT_EQ(run.console, "ERROR problem opening file [" + t.j.data_path + deep + "/g.txt] for data 1\n");
 }
@@ -57,7 +57,7 @@ TEST(SetupStatus, PedigreeWithoutKey) {
     t.write("p.txt", "1 0 0\n");
     dataset& ped = t.add("", "PED", "p.txt", {"id", "sire", "dam"});
     const auto run = t.setup();
-    EXPECT_EQ(ped.status, 3);
+    EXPECT_EQ(ped.status, setup_status::ped_without_key);
     EXPECT_EQ(run.console, "ERROR data 1 [p.txt] marked as \"ped\" has no identified key field\n");
 }
 
@@ -70,7 +70,7 @@ TEST(SetupStatus, AppendedDataWithOtherMissingIndicator) {
     b.missing = "na";  // case counts
     const auto run = t.setup();
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(b.status, 5);
+    EXPECT_EQ(b.status, setup_status::missing_differs);
     EXPECT_EQ(run.console,
               "! ERROR Merging data with different missing indicators is not possible\n"
               "  Data 2 [b.txt] with missing indicator na is being merged with data 1 [a.txt] with missing indicatorNA\n");
@@ -81,11 +81,11 @@ TEST(SetupStatus, NoFieldNames) {
     t.write("h.txt", " \t \n1 2\n");
     t.write("o.txt", "1\n");
     dataset& header = t.add("", "1", "h.txt", {"declared"});
-    header.header = 1;
+    header.header = true;
     dataset& options_only = t.add("", "2", "o.txt", {"!block", "!size=3"});
     const auto run = t.setup();
-    EXPECT_EQ(header.status, 6);
-    EXPECT_EQ(options_only.status, 6);
+    EXPECT_EQ(header.status, setup_status::no_fields);
+    EXPECT_EQ(options_only.status, setup_status::no_fields);
     EXPECT_EQ(run.console, "ERROR No field names given (or empty header line) for data 1 [h.txt]\n"
                            "ERROR No field names given (or empty header line) for data 2 [o.txt]\n");
 }
@@ -93,7 +93,7 @@ TEST(SetupStatus, NoFieldNames) {
 TEST(SetupStatus, MemoryMessage) {
     // A sheet that cannot be had is hard to provoke: check the text it gives.
     dataset ds;
-    ds.status = 7;
+    ds.status = setup_status::no_memory;
     ds.messages = "earlier\n";
     setup_detail::write_status_message(ds, "", nullptr);
     EXPECT_EQ(ds.messages, "earlier\nERROR Allocating memory when setting up data sheets\n");
@@ -104,7 +104,7 @@ TEST(SetupStatus, KeyNotAmongTheFields) {
     t.write("a.txt", "1 2\n");
     dataset& ds = t.add("animal", "1", "a.txt", {"id", "x"});
     const auto run = t.setup();
-    EXPECT_EQ(ds.status, 8);
+    EXPECT_EQ(ds.status, setup_status::key_not_found);
     EXPECT_EQ(run.console, "ERROR for data 1 [a.txt] indicated key animal is not present as a field in the data set\n");
 }
 
@@ -114,15 +114,15 @@ TEST(SetupStatus, EmptyData) {
     t.write("empty.txt", "");
     t.write("all_skipped.txt", "id x\n1 2\n3 4\n");
     dataset& only_header = t.add("", "1", "only_header.txt", {"x"});
-    only_header.header = 1;
+    only_header.header = true;
     dataset& empty = t.add("", "2", "empty.txt", {"x"});
     dataset& skipped = t.add("", "3", "all_skipped.txt", {"x"}, {"skip=2"});
-    skipped.header = 1;
+    skipped.header = true;
     const auto run = t.setup();
     EXPECT_EQ(run.result, 3);
-    EXPECT_EQ(only_header.status, 9);
-    EXPECT_EQ(empty.status, 9);
-    EXPECT_EQ(skipped.status, 9);
+    EXPECT_EQ(only_header.status, setup_status::empty);
+    EXPECT_EQ(empty.status, setup_status::empty);
+    EXPECT_EQ(skipped.status, setup_status::empty);
     EXPECT_EQ(run.console, "ERROR data 1 [only_header.txt] appears to be empty (line count is zero)\n"
                            "ERROR data 2 [empty.txt] appears to be empty (line count is zero)\n"
                            "ERROR data 3 [all_skipped.txt] appears to be empty (line count is zero)\n");
@@ -135,7 +135,7 @@ TEST(SetupStatus, BlockAndFilterKeysCompareWithCase) {
     dataset& filter = t.add("ID", "ids", "f.txt", {"ID"});
     dataset& block = t.add("id", "geno", "g.txt", {"id", "cov[2]"});
     const auto run = t.setup(&block, &filter);
-    EXPECT_EQ(block.status, 10);
+    EXPECT_EQ(block.status, setup_status::keys_differ);
     EXPECT_EQ(block.link_target, nullptr);
     EXPECT_EQ(run.console, "ERROR data 2 [g.txt] does not have matching key [id] with filtering data 1 [f.txt] key [ID]\n");
 }
@@ -148,7 +148,7 @@ TEST(SetupStatus, BlockAndFilterWithoutKeysCannotBeJoined) {
     dataset& block = t.add("", "geno", "g.txt", {"id", "cov[2]"});
     const auto run = t.setup(&block, &filter);
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(block.status, 10);
+    EXPECT_EQ(block.status, setup_status::keys_differ);
     EXPECT_EQ(block.link_target, nullptr);
     EXPECT_EQ(filter.nfields, 1);
     EXPECT_EQ(run.console,
@@ -161,10 +161,10 @@ TEST(SetupStatus, BlockFieldWithoutSizeNamesEveryProblemField) {
     dataset& ds = t.add("id", "1", "g.txt", {"id", "geno[]", "x", "cov", "!block", "ok[4]"});
     const auto run = t.setup();
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(ds.status, 11);
+    EXPECT_EQ(ds.status, setup_status::no_block_size);
     EXPECT_EQ(run.console, "ERROR cannot find size for a block field in data 1 [g.txt]\n"
                            "      Problem field(s) is/are: geno cov\n");
-    EXPECT_EQ(ds.fields[4].type, 'B');  // a size given between the brackets
+    EXPECT_EQ(fields(ds)[4].type, field_type::real_block);  // a size given between the brackets
 }
 
 TEST(SetupStatus, PreparationProblemsStopBeforeTyping) {
@@ -177,11 +177,11 @@ TEST(SetupStatus, PreparationProblemsStopBeforeTyping) {
     t.add("", "4", "", {"x"});
     const auto run = t.setup();
     EXPECT_EQ(run.result, 1);
-    EXPECT_EQ(typed.status, 0);  // the missing block size would only be found by typing
+    EXPECT_EQ(typed.status, setup_status::ok);  // the missing block size would only be found by typing
     EXPECT_EQ(run.console, "ERROR missing file name for data 4[]\n");
     // The views stay valid although growing the array moved the columns.
-    EXPECT_EQ(second.fields, typed.own_fields.data() + 2);
-    EXPECT_EQ(third.fields, typed.own_fields.data() + 4);
+    EXPECT_EQ(fields(second).data(), typed.own_fields.data() + 2);
+    EXPECT_EQ(fields(third).data(), typed.own_fields.data() + 4);
 }
 
 // ---- files, header lines and field words -----------------------------------
@@ -237,10 +237,10 @@ TEST(SetupFiles, HeaderWordsAndLeftRewound) {
         const std::string text = "  id\t\t sire  dam \t " + end + (end.empty() ? "" : "1 0 0" + end);
         t.write("p.txt", text);
         dataset& ds = t.add("id", "1", "p.txt", {"declared", "words"});
-        ds.header = 1;
+        ds.header = true;
         const auto run = t.setup();
         if (end.empty()) {  // the header is all there is
-            EXPECT_EQ(ds.status, 9);
+            EXPECT_EQ(ds.status, setup_status::empty);
             continue;
         }
         ASSERT_EQ(run.result, 0) << run.console;
@@ -262,12 +262,12 @@ TEST(SetupFiles, FieldWordsNamesBracketsAndOptions) {
     ASSERT_EQ(ds.nown, 5);
     EXPECT_EQ(ds.nshown, 5);
     EXPECT_EQ(names_of(ds, 5), (Names{"geno", "snp", "cov", "part", long_name}));
-    EXPECT_EQ(ds.fields[0].block, 1);
-    EXPECT_EQ(options_of(ds.fields[0]), (Names{"!x", "!Y"}));  // the leading option word belongs to no field
-    EXPECT_EQ(options_of(ds.fields[1]), (Names{"!size=50"}));
-    EXPECT_EQ(options_of(ds.fields[2]), (Names{"!size=abc"}));
-    EXPECT_EQ(options_of(ds.fields[3]), (Names{"!size=7"}));
-    EXPECT_EQ(ds.fields[4].block, 0);
+    EXPECT_EQ(fields(ds)[0].block, 1);
+    EXPECT_EQ(options_of(fields(ds)[0]), (Names{"!x", "!Y"}));  // the leading option word belongs to no field
+    EXPECT_EQ(options_of(fields(ds)[1]), (Names{"!size=50"}));
+    EXPECT_EQ(options_of(fields(ds)[2]), (Names{"!size=abc"}));
+    EXPECT_EQ(options_of(fields(ds)[3]), (Names{"!size=7"}));
+    EXPECT_EQ(fields(ds)[4].block, 0);
     EXPECT_EQ(ds.keycol, -1);
 }
 
@@ -339,13 +339,13 @@ TEST(SetupTyping, KeyFieldsFactorLinksAndPedigree) {
     ASSERT_EQ(t.setup().result, 0);
     EXPECT_EQ(animals.keycol, 0);
     EXPECT_EQ(types_of(animals), "Kfu");
-    EXPECT_EQ(animals.fields[1].link, &herds);
-    EXPECT_EQ(animals.fields[0].link, nullptr);  // a key field is never linked
+    EXPECT_EQ(fields(animals)[1].link, &herds);
+    EXPECT_EQ(fields(animals)[0].link, nullptr);  // a key field is never linked
     EXPECT_EQ(types_of(herds), "Ku");
-    EXPECT_EQ(herds.fields[0].link, nullptr);
+    EXPECT_EQ(fields(herds)[0].link, nullptr);
     EXPECT_EQ(animals.pedigree, &ped);
     EXPECT_EQ(types_of(ped), "Kuu");  // the pedigree's fields are not typed
-    EXPECT_EQ(ped.fields[1].link, nullptr);
+    EXPECT_EQ(fields(ped)[1].link, nullptr);
 }
 
 TEST(SetupTyping, NoFieldRefersToAPedigree) {
@@ -363,8 +363,8 @@ TEST(SetupTyping, SquareBlockTakesItsOwnRecords) {
     t.write("a.txt", "1 0 0 0\n2 0 0 0\n3 0 0 0\n");
     dataset& ds = t.add("id", "1", "a.txt", {"id", "rel[]", "!square"});
     ASSERT_EQ(t.setup().result, 0);
-    EXPECT_EQ(ds.fields[1].type, 'B');
-    EXPECT_EQ(ds.fields[1].link, &ds);
+    EXPECT_EQ(fields(ds)[1].type, field_type::real_block);
+    EXPECT_EQ(fields(ds)[1].link, &ds);
 }
 
 TEST(SetupTyping, BlockTypesByOption) {
@@ -377,7 +377,7 @@ TEST(SetupTyping, BlockTypesByOption) {
                          "snp[]", "!ragged", "snp[]", "!fac", "!size=2", "snp[]", "snp", "snp", "!block"});
     ASSERT_EQ(t.setup().result, 0);
     EXPECT_EQ(types_of(ds), "KghgRZBfB");
-    for (int i = 1; i < 9; ++i) EXPECT_EQ(ds.fields[i].link, &map);
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(fields(ds)[i].link, &map);
     EXPECT_EQ(map.allele_pair_markers, 1);
     EXPECT_EQ(map.coded_markers, 1);
 }
@@ -407,8 +407,8 @@ TEST(SetupAppending, WithoutBlockLaterDataSetsJoinTheFirstWithTheirKey) {
     EXPECT_EQ(a.nshown, 2);
     EXPECT_EQ(b.first_field, 2);
     EXPECT_EQ(c.first_field, 4);
-    EXPECT_EQ(b.fields, a.own_fields.data() + 2);
-    EXPECT_EQ(c.fields, a.own_fields.data() + 4);
+    EXPECT_EQ(fields(b).data(), a.own_fields.data() + 2);
+    EXPECT_EQ(fields(c).data(), a.own_fields.data() + 4);
     EXPECT_TRUE(b.own_fields.empty());
     EXPECT_EQ(types_of(a), "Kukukuu");
     EXPECT_EQ(b.nrec, 3);
@@ -429,7 +429,7 @@ struct filtered_job {
         if (filter_first) filter = &t.add("id", "ids", "f.txt", {"id", "sex"});
         block = &t.add("id", "geno", "g.txt", {"id", "cov[2]"});
         if (!filter_first) filter = &t.add("id", "ids", "f.txt", {"id", "sex"});
-        filter->header = 1;
+        filter->header = true;
     }
 };
 
@@ -443,7 +443,7 @@ TEST(SetupAppending, FilterDeclaredBeforeOrAfterTheBlockGivesOneLayout) {
         EXPECT_EQ(g.filter->nfields, 4);
         EXPECT_EQ(g.filter->nown, 2);
         EXPECT_EQ(g.block->first_field, 2);
-        EXPECT_EQ(g.block->fields, g.filter->own_fields.data() + 2);
+        EXPECT_EQ(fields(*g.block).data(), g.filter->own_fields.data() + 2);
         EXPECT_EQ(names_of(*g.filter, 4), (Names{"id", "sex", "id", "cov"}));
         EXPECT_EQ(types_of(*g.filter), "KukB");
         EXPECT_EQ(g.block->nrec, 2);  // the filter's records
@@ -502,14 +502,14 @@ TEST(SetupMarkers, CodedGenotypesAddTheStatisticsFields) {
     EXPECT_EQ(map.allele_field, 2);
     EXPECT_EQ(names_of(map, 6), (Names{"snp", "chr", "alleles", "freq1", "nrmiss", "used"}));
     EXPECT_EQ(types_of(map), "Kusuuu");
-    EXPECT_EQ(map.fields[2].width, 2);
+    EXPECT_EQ(fields(map)[2].width, 2);
     for (int i = 2; i < 6; ++i) {
-        EXPECT_EQ(map.fields[i].skip, 1);
-        EXPECT_EQ(map.fields[i].nostore, i == 2 ? 0 : 1);
-        EXPECT_EQ(map.fields[i].nrec, 3);
+        EXPECT_EQ(fields(map)[i].skip, 1);
+        EXPECT_EQ(fields(map)[i].nostore, i == 2 ? 0 : 1);
+        EXPECT_EQ(fields(map)[i].nrec, 3);
     }
     EXPECT_EQ(map.options.count, 0);
-    EXPECT_EQ(g.geno->fields[1].type, 'g');
+    EXPECT_EQ(fields(*g.geno)[1].type, field_type::genotype_block);
 }
 
 TEST(SetupMarkers, StatisticsFieldsOfTheFilePreloadTheAlleles) {
@@ -519,7 +519,7 @@ TEST(SetupMarkers, StatisticsFieldsOfTheFilePreloadTheAlleles) {
     EXPECT_EQ(map.allele_pair_markers, 1);
     EXPECT_EQ(map.nfields, 6);
     EXPECT_EQ(types_of(map), "Ksciiu");
-    EXPECT_EQ(map.fields[1].width, 2);
+    EXPECT_EQ(fields(map)[1].width, 2);
     EXPECT_EQ(map.allele_field, 0);
     ASSERT_EQ(map.options.count, 1);
     EXPECT_STREQ(map.options.data(), "preloadedalleles");
@@ -537,15 +537,15 @@ TEST(SetupMarkers, AppendedMarkerMapGetsItsFieldsInsideItsSlice) {
     dataset& c = t.add("id", "c", "c.txt", {"id", "y"});
     const auto run = t.setup();
     ASSERT_EQ(run.result, 0) << run.console;
-    EXPECT_EQ(b.fields[1].link, &b);
+    EXPECT_EQ(fields(b)[1].link, &b);
     EXPECT_EQ(b.nfields, 6);
     EXPECT_EQ(b.allele_field, 2);
     EXPECT_EQ(c.first_field, 8);
     EXPECT_EQ(a.nfields, 10);
     EXPECT_EQ(names_of(a, 10),
               (Names{"id", "x", "id", "rel", "alleles", "freq1", "nrmiss", "used", "id", "y"}));
-    EXPECT_EQ(b.fields, a.own_fields.data() + 2);
-    EXPECT_EQ(c.fields, a.own_fields.data() + 8);
+    EXPECT_EQ(fields(b).data(), a.own_fields.data() + 2);
+    EXPECT_EQ(fields(c).data(), a.own_fields.data() + 8);
     EXPECT_EQ(types_of(c), "ku");
 }
 
@@ -553,7 +553,7 @@ TEST(SetupMarkers, DataSetsWithoutGenotypeBlocksGetNoStatistics) {
     genomic_job g("snp chr\nm1 1\n", "");
     ASSERT_EQ(g.t.setup(g.geno).result, 0);
     EXPECT_EQ(g.map->nfields, 2);
-    EXPECT_EQ(g.geno->fields[1].type, 'B');
+    EXPECT_EQ(fields(*g.geno)[1].type, field_type::real_block);
 }
 
 }  // namespace

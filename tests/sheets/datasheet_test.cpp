@@ -9,10 +9,11 @@
 namespace tavo {
 namespace {
 
-datacol column(char type, int32_t nrec, int32_t ncol = 0) {
+// A column of the type with this letter (or of a letter that names no type).
+datacol column(char letter, int32_t nrec, int32_t ncol = 0) {
     datacol col;
     col.name = "fld";
-    col.type = type;
+    col.type = static_cast<field_type>(letter);
     col.nrec = nrec;
     col.ncol = ncol;
     return col;
@@ -173,7 +174,7 @@ TEST(Allocdatacol, FactorConversionKeepsTheTexts) {
     ASSERT_EQ(allocdatacol(col), 0);
     const char* texts[] = {"b", "a", "b"};
     for (size_t r = 0; r < 3; ++r) col.texts[r] = texts[r];
-    col.type = 'F';
+    col.type = field_type::coded_factor;
     col.nlevels = 2;
     ASSERT_EQ(allocdatacol(col), 0);
     ASSERT_EQ(col.texts.size(), 3u);

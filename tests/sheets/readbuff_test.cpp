@@ -40,12 +40,12 @@ std::vector<datacol> sheet(const std::vector<field_spec>& specs) {
 }
 
 // The tokens a field took from the last line, joined by '|'.
-std::string tokens(datacol& col) {
+std::string tokens(const datacol& col) {
     std::string all;
-    col.token_cursor = 0;
+    int32_t cursor = 0;
     for (int32_t i = 0; i < col.tokens.count; ++i) {
         if (i > 0) all += '|';
-        all += next_token(col.tokens, col.token_cursor);
+        all += next_token(col.tokens, cursor);
     }
     return all;
 }

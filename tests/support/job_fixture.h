@@ -129,7 +129,7 @@ inline std::vector<std::string> names_of(const datacol& col) {
 
 inline std::vector<std::string> names_of(const dataset& ds, int count) {
     std::vector<std::string> names;
-    for (int i = 0; i < count; ++i) names.push_back(ds.fields[i].name);
+    for (int i = 0; i < count; ++i) names.push_back(fields(ds)[i].name);
     return names;
 }
 
@@ -144,7 +144,7 @@ inline std::vector<std::string> options_of(const datacol& col) { return text_tes
 
 inline std::string types_of(const dataset& ds) {
     std::string letters;
-    for (int i = 0; i < ds.nfields; ++i) letters += ds.fields[i].type;
+    for (int i = 0; i < ds.nfields; ++i) letters += type_letter(fields(ds)[i].type);
     return letters;
 }
 
