@@ -179,17 +179,21 @@ int32_t skip_count(const dataset& ds) {
     return skip > 0 ? skip : 0;
 }
 
-bool count_records(dataset& ds) {
+// The records of the data file: ok, empty (no line beyond the header and the
+// skipped ones), or cannot_open when the file cannot be read to its end.
+setup_status count_records(dataset& ds) {
     ds.nskip = skip_count(ds);
     if (ds.link_target) {
         ds.nrec = ds.link_target->nrec;
-        return true;
+        return setup_status::ok;
     }
     rewind(ds.in.get());
-    const int64_t records = count_lines(ds.in.get()) - (ds.header ? 1 : 0) - ds.nskip;
-    if (records <= 0) return false;
+    const int64_t lines = count_lines(ds.in.get());
+    if (lines < 0) return setup_status::cannot_open;
+    const int64_t records = lines - (ds.header ? 1 : 0) - ds.nskip;
+    if (records <= 0) return setup_status::empty;
     ds.nrec = static_cast<int32_t>(std::min<int64_t>(records, std::numeric_limits<int32_t>::max()));
-    return true;
+    return setup_status::ok;
 }
 
 // Steps after the file is open and the links are known.
@@ -209,7 +213,7 @@ void prepare_sheet(dataset& ds) {
     }
     name_fields(ds, words);
     if (!find_key_field(ds)) ds.status = setup_status::key_not_found;
-    else if (!count_records(ds)) ds.status = setup_status::empty;
+    else ds.status = count_records(ds);
 }
 
 // One data set of the preparation pass; the first problem found is its status.

@@ -15,8 +15,8 @@ namespace tavo::setup_detail {
 constexpr size_t MAX_FILE_PATH = 500;
 
 // Lines of a stream from its current position: each LF, CR and CR LF ends a
-// line, a last line without line end counts, empty lines count. The stream
-// is rewound afterwards.
+// line, a last line without line end counts, empty lines count; -1 when the
+// stream cannot be read to its end. The stream is rewound afterwards.
 int64_t count_lines(FILE* in);
 
 // The words of the first line (up to LF, CR or end of file), split at runs of

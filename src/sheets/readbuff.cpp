@@ -62,6 +62,7 @@ struct line_reader {
     const char* end;
     bool last = false;         // the current piece reaches the end of the line
     bool terminated = false;   // the line has a line end (it was not ended by the end of the stream)
+    bool lost = false;         // the stream could not be set back to the line end: a read error
     char room[room_size + 1];  // pieces fill room_size bytes at most
 
     explicit line_reader(FILE* stream) : in(stream), begin(room), p(room), end(room) { fetch(); }
@@ -157,7 +158,8 @@ struct line_reader {
             else if (room[after_end] == '\n')
                 ++after_end;
         }
-        if (after_end < length) fseeko(in, piece_start + static_cast<off_t>(after_end), SEEK_SET);
+        if (after_end < length && fseeko(in, piece_start + static_cast<off_t>(after_end), SEEK_SET) != 0)
+            lost = true;
         return line_length;
     }
 };
@@ -355,7 +357,9 @@ int read_line(FILE* in, datacol* first, int nfields) {
         if (result == READ_LINE) result = field_result;
     }
     line.drop_rest();
-    return result;
+    // Past a failed seek the stream stands somewhere in a later line: the
+    // reading ends there, as at any read error.
+    return line.lost ? READ_END : result;
 }
 
 }  // namespace

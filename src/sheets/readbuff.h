@@ -11,7 +11,7 @@ namespace tavo {
 // Result codes of readbuff.
 enum readbuff_result : int {
     READ_LINE = 0,        // a line was read (a field may carry status 5)
-    READ_END = 1,         // the stream ended before a line began
+    READ_END = 1,         // the stream ended before a line began, or cannot be read on
     READ_EMPTY = 2,       // an empty line
     READ_INCOMPLETE = 3,  // a field did not get all its items (status 3)
     READ_PASSED = 4,      // a field's start position was already passed (status 4)

@@ -96,6 +96,7 @@ int64_t count_lines(FILE* in, line_ends ends) {
         last = end[-1];
         after_cr = cr_ends && last == '\r';
     }
+    if (std::ferror(in)) return -1;  // a count of part of the file is no count
     // Text after the last line end; by the LF rule a final CR is such text.
     if (any && last != '\n' && !(cr_ends && last == '\r')) ++lines;
     return lines;

@@ -42,7 +42,8 @@ bool read_line(FILE* in, std::string& line, line_ends ends);
 void skip_line(FILE* in, line_ends ends);
 
 // The lines from the stream's position to its end: one for every line end,
-// and one for text after the last line end. Leaves the stream at its end.
+// and one for text after the last line end. Leaves the stream at its end;
+// -1 when reading it failed.
 int64_t count_lines(FILE* in, line_ends ends);
 
 // The lines of a whole stream, read in large chunks into one reused buffer

@@ -129,11 +129,7 @@ struct fixture {
         ASSERT_EQ(code, 0) << console;
     }
 
-    int32_t count_used() const {
-        int32_t used = 0;
-        for (int32_t u : fields(map)[0].ints) used += u == 1 || u == -1;
-        return used;
-    }
+    int32_t count_used() const { return tavo::count_used(ctx); }
 
     void set_effects(int32_t c) {
         for (int32_t t = 0; t < cf.T; ++t) {
@@ -180,7 +176,7 @@ reference compute_reference(fixture& f, int32_t cycles) {
     const genomic_model& model = f.model;
     const bool regression = cf.kind == model_kind::regression;
     const int32_t T = cf.T;
-    const std::vector<int32_t> used = regression ? std::vector<int32_t>(cf.M, 1) : f.fields(map)[0].ints;
+    const std::vector<int32_t> used = regression ? std::vector<int32_t>(cf.M, 1) : fields(f.map)[0].ints;
     tavo_bench::literal_input in;
     in.N = cf.N;
     in.M = cf.M;
@@ -192,7 +188,7 @@ reference compute_reference(fixture& f, int32_t cycles) {
     in.by = f.ctx.by_pos >= 0;  // markers without a level (-9999) feed no group
     in.levels = f.nlevels;
     in.used = used.data();
-    in.freq1 = f.fields(map)[1].reals.data();
+    in.freq1 = fields(f.map)[1].reals.data();
     in.level = f.levels.data();
     in.genotypes = f.block.genotypes.data();
     if (regression) in.covariates = f.block.reals.data();

@@ -128,6 +128,17 @@ TEST(SetupStatus, EmptyData) {
                            "ERROR data 3 [all_skipped.txt] appears to be empty (line count is zero)\n");
 }
 
+// A data file that opens but cannot be read (here a folder) is no empty file.
+TEST(SetupStatus, DataFileThatCannotBeReadIsNotEmpty) {
+    test_job t;
+    std::filesystem::create_directory(t.dir.file("folder.txt"));
+    dataset& ds = t.add("", "1", "folder.txt", {"x"});
+    const auto run = t.setup();
+    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(ds.status, setup_status::cannot_open);
+    EXPECT_EQ(run.console, "ERROR problem opening file [" + t.j.data_path + "folder.txt] for data 1\n");
+}
+
 TEST(SetupStatus, BlockAndFilterKeysCompareWithCase) {
     test_job t;
     t.write("f.txt", "1\n");

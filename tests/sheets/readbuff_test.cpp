@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -336,6 +337,37 @@ TEST(DropLine, StopsAfterEachKindOfLineEnd) {
     EXPECT_EQ(tokens(cols[0]), "fourth");
     drop_line(in.get());
     EXPECT_EQ(read(in.get(), cols), READ_END);
+}
+
+// A stream over a text in memory whose position can be asked for but that
+// cannot be set back: the tokeniser's seek after a piece read past a lone
+// carriage return fails.
+struct no_seek_back {
+    std::string text;
+    size_t pos = 0;
+};
+
+ssize_t read_cookie(void* cookie, char* buf, size_t size) {
+    auto* c = static_cast<no_seek_back*>(cookie);
+    const size_t n = std::min(size, c->text.size() - c->pos);
+    c->text.copy(buf, n, c->pos);
+    c->pos += n;
+    return static_cast<ssize_t>(n);
+}
+
+int seek_cookie(void* cookie, off64_t* offset, int whence) {
+    if (whence != SEEK_CUR || *offset != 0) return -1;
+    *offset = static_cast<off64_t>(static_cast<no_seek_back*>(cookie)->pos);
+    return 0;
+}
+
+TEST(Readbuff, FailedSeekBackIsAReadError) {
+    no_seek_back cookie{std::string(5000, 'a') + "\rnext line\n"};
+    FILE* in = fopencookie(&cookie, "r", cookie_io_functions_t{read_cookie, nullptr, seek_cookie, nullptr});
+    ASSERT_NE(in, nullptr);
+    std::vector<datacol> cols = sheet({{}});
+    EXPECT_EQ(read(in, cols), READ_END);
+    fclose(in);
 }
 
 }  // namespace
