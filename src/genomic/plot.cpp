@@ -138,7 +138,7 @@ void draw_bars(FILE* f, const region_report& r, int32_t t, const panel& p) {
         const double x = LEFT + g * slot + slot * 0.15;
         const double top = p.y(100 * s.pm);
         std::fprintf(f, "<rect x=\"%s\" y=\"%s\" width=\"%s\" height=\"%s\" fill=\"%s\"/>\n", fixed(x).c_str(),
-                     fixed(top).c_str(), fixed(slot * 0.7).c_str(), fixed(p.bottom - top).c_str(), COLOURS[g % 2]);
+                     fixed(top).c_str(), fixed(slot * 0.7).c_str(), fixed(p.bottom - top).c_str(), COLOURS[g % 2]);  // each level its own block
         if (std::isnan(s.psd)) continue;
         const std::string cx = fixed(group_x(r, g));
         std::fprintf(f, "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#333\" stroke-width=\"1\"/>\n",
@@ -147,35 +147,73 @@ void draw_bars(FILE* f, const region_report& r, int32_t t, const panel& p) {
     }
 }
 
-// Per pixel column, a vertical stroke over the range of the shares of the
-// windows it covers, in the colour of the first window's by level.
-void draw_windows(FILE* f, const region_report& r, int32_t t, const panel& p) {
+// Colour of each real group: it alternates where the by level changes, so
+// neighbouring levels are told apart.
+std::vector<int> group_colours(const region_report& r) {
+    std::vector<int> colours(static_cast<size_t>(real_groups(r)), 0);
+    for (size_t g = 1; g < colours.size(); ++g)
+        colours[g] = r.spans[g].level == r.spans[g - 1].level ? colours[g - 1] : 1 - colours[g - 1];
+    return colours;
+}
+
+// What one pixel column shows: the range of the shares of the windows it
+// covers, in the colour of the first of them.
+struct column {
+    bool drawn = false;
+    double low = 0;
+    double high = 0;
+    int colour = 0;
+    bool operator==(const column&) const = default;
+};
+
+column pixel_column(const region_report& r, int32_t t, const std::vector<int>& colours, int px) {
     const int64_t G = real_groups(r);
+    const int64_t from = px * G / PIXELS;
+    const int64_t to = std::max(from + 1, (px + 1) * G / PIXELS);
+    column c;
+    for (int64_t g = from; g < to && g < G; ++g) {
+        const double v = percent(r, static_cast<int32_t>(g), t);
+        if (std::isnan(v)) continue;
+        c.low = c.drawn ? std::min(c.low, v) : v;
+        c.high = c.drawn ? std::max(c.high, v) : v;
+        c.drawn = true;
+    }
+    if (from < G) c.colour = colours[static_cast<size_t>(from)];
+    return c;
+}
+
+// Adds pixel columns first..last (equal ones) to a path: one stroke for a
+// single column, else a filled box (a line where the range is a point).
+void add_run(std::string& path, const panel& p, const column& c, int first, int last) {
+    const std::string high = fixed(p.y(c.high));
+    const std::string low = fixed(p.y(c.low));
+    if (first == last) {
+        path += 'M' + fixed(LEFT + first + 0.5) + ' ' + high + 'V' + low;
+        return;
+    }
+    const std::string x0 = fixed(LEFT + first + 0.5);
+    path += 'M' + x0 + ' ' + high + 'H' + fixed(LEFT + last + 0.5) + 'V' + low + 'H' + x0 + 'Z';
+}
+
+// Per pixel column the range of the windows it covers; neighbouring columns
+// that show the same are drawn as one.
+void draw_windows(FILE* f, const region_report& r, int32_t t, const panel& p) {
+    const std::vector<int> colours = group_colours(r);
     std::string paths[2];
-    for (int px = 0; px < PIXELS; ++px) {
-        const int64_t from = px * G / PIXELS;
-        const int64_t to = std::max(from + 1, (px + 1) * G / PIXELS);
-        double low = NAN, high = NAN;
-        for (int64_t g = from; g < to && g < G; ++g) {
-            const double v = percent(r, static_cast<int32_t>(g), t);
-            if (std::isnan(v)) continue;
-            low = std::isnan(low) ? v : std::min(low, v);
-            high = std::isnan(high) ? v : std::max(high, v);
-        }
-        if (std::isnan(low) || from >= G) continue;
-        const int32_t level = r.spans[static_cast<size_t>(from)].level;
-        std::string& path = paths[level > 0 ? level % 2 : 0];
-        path += 'M';
-        path += fixed(LEFT + px + 0.5);
-        path += ' ';
-        path += fixed(p.y(high));
-        path += 'V';
-        path += fixed(p.y(low));
+    int first = 0;
+    column run = pixel_column(r, t, colours, 0);
+    for (int px = 1; px <= PIXELS; ++px) {
+        const column next = px < PIXELS ? pixel_column(r, t, colours, px) : column{};
+        if (px < PIXELS && next == run) continue;
+        if (run.drawn) add_run(paths[run.colour], p, run, first, px - 1);
+        run = next;
+        first = px;
     }
     for (int c = 0; c < 2; ++c)
         if (!paths[c].empty())
-            std::fprintf(f, "<path d=\"%s\" stroke=\"%s\" stroke-width=\"1\" stroke-linecap=\"square\" fill=\"none\"/>\n",
-                         paths[c].c_str(), COLOURS[c]);
+            std::fprintf(f,
+                         "<path d=\"%s\" stroke=\"%s\" fill=\"%s\" stroke-width=\"1\" stroke-linecap=\"square\"/>\n",
+                         paths[c].c_str(), COLOURS[c], COLOURS[c]);
 }
 
 // Labels under the axis: the by levels at the middle of their runs of
