@@ -18,11 +18,11 @@ namespace {
 
 constexpr double WIDTH = 1000;
 constexpr double LEFT = 80;           // room for the y axis and its title
-constexpr double PLOT_W = 900;        // pixels of the x axis
+constexpr double PLOT_W = 840;        // pixels of the x axis; the threshold's label to its right
 constexpr double PANEL_H = 260;
 constexpr double TOP = 40;            // title above the plot area
 constexpr double PLOT_H = 170;
-constexpr int PIXELS = 900;
+constexpr int PIXELS = 840;
 constexpr size_t LABELLED = 5;        // best regions named in each panel
 constexpr const char* COLOURS[2] = {"#2b6cb0", "#dd6b20"};
 
@@ -124,8 +124,8 @@ void draw_threshold(FILE* f, const region_report& r, const panel& p) {
                  "<line x1=\"%s\" y1=\"%s\" x2=\"%s\" y2=\"%s\" stroke=\"#c53030\" stroke-width=\"1\" "
                  "stroke-dasharray=\"6 4\"/>\n",
                  fixed(LEFT).c_str(), y.c_str(), fixed(LEFT + PLOT_W).c_str(), y.c_str());
-    std::fprintf(f, "<text x=\"%s\" y=\"%s\" font-size=\"10\" text-anchor=\"end\" fill=\"#c53030\">threshold %s%%</text>\n",
-                 fixed(LEFT + PLOT_W).c_str(), fixed(p.y(100 * r.sums.threshold) - 3).c_str(),
+    std::fprintf(f, "<text x=\"%s\" y=\"%s\" font-size=\"10\" fill=\"#c53030\">threshold %s%%</text>\n",
+                 fixed(LEFT + PLOT_W + 4).c_str(), fixed(p.y(100 * r.sums.threshold) + 3).c_str(),
                  general(100 * r.sums.threshold).c_str());
 }
 
@@ -157,7 +157,8 @@ std::vector<int> group_colours(const region_report& r) {
 }
 
 // What one pixel column shows: the range of the shares of the windows it
-// covers, in the colour of the first of them.
+// covers, in the colour of the first of them. The last window of the column
+// before joins the range (within a level), so the windows draw one line.
 struct column {
     bool drawn = false;
     double low = 0;
@@ -171,7 +172,9 @@ column pixel_column(const region_report& r, int32_t t, const std::vector<int>& c
     const int64_t from = px * G / PIXELS;
     const int64_t to = std::max(from + 1, (px + 1) * G / PIXELS);
     column c;
-    for (int64_t g = from; g < to && g < G; ++g) {
+    const bool joined = px > 0 && (px - 1) * G / PIXELS < from && from < G &&
+                        r.spans[static_cast<size_t>(from - 1)].level == r.spans[static_cast<size_t>(from)].level;
+    for (int64_t g = joined ? from - 1 : from; g < to && g < G; ++g) {
         const double v = percent(r, static_cast<int32_t>(g), t);
         if (std::isnan(v)) continue;
         c.low = c.drawn ? std::min(c.low, v) : v;
@@ -254,10 +257,12 @@ void draw_best(FILE* f, const region_report& r, int32_t t, const panel& p) {
     std::fprintf(f, "<g font-size=\"10\" text-anchor=\"middle\" fill=\"#1a202c\">\n");
     for (int32_t g : best) {
         const std::string x = fixed(group_x(r, g));
-        const double y = p.y(percent(r, g, t));
+        const share_summary s = summarise_share(r.sums, g, t);
+        const double y = p.y(100 * s.pm);
+        const double above = windows || std::isnan(s.psd) ? y : p.y(100 * (s.pm + s.psd));  // over the whisker
         const std::string label = windows ? marker_key_text(r.ctx, g) : by_level_text(r.ctx, g);
         std::fprintf(f, "<circle cx=\"%s\" cy=\"%s\" r=\"2.5\"/>\n", x.c_str(), fixed(y).c_str());
-        std::fprintf(f, "<text x=\"%s\" y=\"%s\">%s</text>\n", x.c_str(), fixed(std::max(p.top + 8, y - 5)).c_str(),
+        std::fprintf(f, "<text x=\"%s\" y=\"%s\">%s</text>\n", x.c_str(), fixed(std::max(p.top + 8, above - 5)).c_str(),
                      escaped(label).c_str());
     }
     std::fprintf(f, "</g>\n");
