@@ -20,9 +20,9 @@ echo "--- demo.plog:"
 cat demo.plog
 
 # The posterior table of a tavogen log: from its title to the last group's row
-# (the table's second empty line ends it).
+# (the table's second empty line, or the table file's line, ends it).
 posterior_table() {
-    awk '/^Posterior mean/ { on = 1 } on && /^$/ && ++blank == 2 { exit } on' geno.glog
+    awk '/^Posterior mean/ { on = 1 } on && (/^$/ && ++blank == 2 || /^Genomic variances/) { exit } on' geno.glog
 }
 
 echo

@@ -82,7 +82,7 @@ panel frame(const region_report& r, int32_t t, double top) {
         const share_summary s = summarise_share(r.sums, g, t);
         double reach = 100 * s.pm;
         if (bars(r) && !std::isnan(s.psd)) reach += 100 * s.psd;
-        if (!std::isnan(reach)) highest = std::max(highest, reach);
+        if (std::isfinite(reach)) highest = std::max(highest, reach);
     }
     panel p;
     p.top = top;
@@ -176,7 +176,7 @@ column pixel_column(const region_report& r, int32_t t, const std::vector<int>& c
                         r.spans[static_cast<size_t>(from - 1)].level == r.spans[static_cast<size_t>(from)].level;
     for (int64_t g = joined ? from - 1 : from; g < to && g < G; ++g) {
         const double v = percent(r, static_cast<int32_t>(g), t);
-        if (std::isnan(v)) continue;
+        if (!std::isfinite(v)) continue;
         c.low = c.drawn ? std::min(c.low, v) : v;
         c.high = c.drawn ? std::max(c.high, v) : v;
         c.drawn = true;
