@@ -3,7 +3,8 @@
 #   demo  tavosum: the default summary (parameters with up to 25 levels, echoed on the
 #         console), then a selection: the parameters with exactly 5 levels as one table.
 #   geno  tavogen on the genotype block field geno: overall, per chromosome (by=chrom)
-#         and in sliding windows of 11 markers (bywindow=11); then tavosum on the same run.
+#         and in sliding windows of 11 markers (bywindow=11, with the plot of the
+#         windows' shares); then tavosum on the same run.
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -19,9 +20,9 @@ echo "--- demo.plog:"
 cat demo.plog
 
 # The posterior table of a tavogen log: from its title to the last group's row
-# (the log ends with an empty line, the finishing line and another empty line).
+# (the table's second empty line, or the table file's line, ends it).
 posterior_table() {
-    sed -n '/^Posterior mean/,$p' geno.glog | head -n -3
+    awk '/^Posterior mean/ { on = 1 } on && (/^$/ && ++blank == 2 || /^Genomic variances/) { exit } on' geno.glog
 }
 
 echo
@@ -41,14 +42,16 @@ echo "--- head of geno.gval.bychrom.txt:"
 head -n 3 geno.gval.bychrom.txt
 
 echo
-echo "=== tavogen geno geno bywindow=11"
-../build/tavogen geno geno bywindow=11
+echo "=== tavogen geno geno bywindow=11 plot"
+../build/tavogen geno geno bywindow=11 plot
 echo "--- geno.glog, one row per window (named by its centre marker), then ALL:"
 posterior_table | head -n 7
 echo "    ..."
 posterior_table | tail -n 3
 echo "--- head of geno.gval.txt (the ALL group, where a marker counts once per window):"
 head -n 3 geno.gval.txt
+echo "--- head of geno.gvar.win11.txt (every window's variances, markers, shares and wppa); the plot is geno.gvar.win11.svg:"
+head -n 3 geno.gvar.win11.txt
 
 echo
 echo "=== tavosum geno"

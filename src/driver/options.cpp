@@ -1,5 +1,6 @@
 // Command-line options: the option table, its matching and the values.
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <thread>
 
@@ -13,7 +14,7 @@ namespace {
 
 // Entries separated by ";", numbered from 0; an entry ending in "*" is a
 // prefix that carries a value after it, any other is a whole word.
-constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*";
+constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot";
 
 // Values are taken from fixed positions of the whole argument, not from the
 // option word: an option written with leading blanks gets a shifted value.
@@ -21,6 +22,7 @@ constexpr size_t IDS_VALUE_AT = 4;
 constexpr size_t BY_VALUE_AT = 3;
 constexpr size_t BYWINDOW_VALUE_AT = 9;
 constexpr size_t THREADS_VALUE_AT = 8;
+constexpr size_t SHARE_VALUE_AT = 6;
 
 std::string_view value_from(std::string_view arg, size_t position) {
     return position < arg.size() ? arg.substr(position) : std::string_view{};
@@ -71,6 +73,18 @@ int take_threads(run_settings& s, std::string_view arg) {
     return ERR_NONE;
 }
 
+// Takes the share= value. Returns 0 or the stop's error code.
+int take_share(run_settings& s, std::string_view arg) {
+    double threshold = 0;
+    if (!read_share(value_from(arg, SHARE_VALUE_AT), threshold)) {
+        std::printf("! ERROR: share setting must be a number above 0 and below 1\n");
+        std::fprintf(s.log, "tavogen QUIT - incorrect share option.\n");
+        return ERR_COMMAND_LINE;
+    }
+    s.share = threshold;
+    return ERR_NONE;
+}
+
 int take_option(run_settings& s, const std::string& arg) {
     switch (match_option(arg)) {
     case OPT_PROBIT: break;  // accepted, without effect
@@ -86,6 +100,8 @@ int take_option(run_settings& s, const std::string& arg) {
     case OPT_USEFIT: s.usefit = true; break;
     case OPT_BYWINDOW: return take_bywindow(s, arg);
     case OPT_THREADS: return take_threads(s, arg);
+    case OPT_SHARE: return take_share(s, arg);
+    case OPT_PLOT: s.plot = true; break;
     case OPT_NONE: warn_unrecognised(s, arg); break;
     }
     return ERR_NONE;
@@ -104,6 +120,18 @@ int default_threads() {
 
 bool read_leading_int(std::string_view text, int& value) {
     return read_int(text, value, int_overflow::refuse).ok();
+}
+
+bool read_share(std::string_view text, double& value) {
+    // Digits, one point and an exponent only: no sign, blanks, hex, inf or nan.
+    if (text.empty() || text.find_first_not_of("0123456789.eE+-") != std::string_view::npos) return false;
+    if (text.front() == '+' || text.front() == '-') return false;
+    double number = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc{} || end != text.data() + text.size()) return false;
+    if (!(number > 0 && number < 1)) return false;
+    value = number;
+    return true;
 }
 
 int read_options(run_settings& s) {

@@ -76,6 +76,8 @@ int walk_cycles(run_settings& s, genomic_model& model) {
     io.names.base_name = s.base_name;
     io.names.block_name = s.block_name;
     io.names.by_name = s.by;
+    io.share = s.share;
+    io.plot = s.plot;
     model.threads = s.threads;
     return run_cycles(model, s.block, io);
 }

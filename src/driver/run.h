@@ -38,6 +38,8 @@ struct run_settings {
     std::string by;            // by= value (untrimmed)
     int bywindow = 0;          // window width, odd and positive when given
     int threads = default_threads();  // threads of the cycle computation (threads=)
+    double share = 0.001;      // share= threshold of the variance shares (above 0, below 1)
+    bool plot = false;         // plot: the picture of the shares
     FILE* log = nullptr;       // open from the log step to the end of the run
     int error = ERR_NONE;
     job jobdata;               // the job's data sets and paths
@@ -67,7 +69,7 @@ void set_job_names(run_settings& s, std::string_view job_arg);
 // The model, sample and extra file names: the base name with their extensions.
 void set_run_file_names(run_settings& s);
 
-// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*".
+// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot".
 enum option_entry : int {
     OPT_NONE = -1,
     OPT_PROBIT = 0,
@@ -77,6 +79,8 @@ enum option_entry : int {
     OPT_USEFIT = 4,
     OPT_BYWINDOW = 5,
     OPT_THREADS = 6,
+    OPT_SHARE = 7,
+    OPT_PLOT = 8,
 };
 
 // The table entry that a command-line option matches, or OPT_NONE.
@@ -86,6 +90,9 @@ option_entry match_option(std::string_view arg);
 // are accepted, trailing text is ignored. False when no digit follows, or
 // when the number does not fit an int.
 bool read_leading_int(std::string_view text, int& value);
+
+// Reads a share= value: the whole text a decimal number above 0 and below 1.
+bool read_share(std::string_view text, double& value);
 
 // Reads the options (arguments from the third on) into the settings, warning
 // about unrecognised ones on the console and in the log. Returns 0, or the

@@ -24,6 +24,8 @@ struct cycle_io {
     FILE* log = nullptr;       // the run's log
     std::string log_file;
     output_names names;        // base name, block name and by= value from the command line
+    double share = 0.001;      // threshold of the variance shares (share=)
+    bool plot = false;         // write the picture of the shares (plot)
 };
 
 // Prepares the computation, walks the cycles and writes every output.

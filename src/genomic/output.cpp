@@ -84,10 +84,7 @@ void write_log_header(FILE* log, const genomic_model& model, const block_context
     } else if (layout == group_layout::by_levels) {
         std::fprintf(log, "%s", names.by_name.c_str());
     }
-    for (const matrix_entry& e : order) {
-        const std::string name = entry_name(model, e);
-        std::fprintf(log, "\tpm.%s\tpsd.%s", name.c_str(), name.c_str());
-    }
+    write_matrix_columns(log, model, order);
     std::fprintf(log, "\n");
 }
 
@@ -95,12 +92,7 @@ void write_log_rows(FILE* log, const genomic_model& model, const block_context& 
                     const std::vector<matrix_entry>& order) {
     for (int32_t g = 0; g < model.total_groups; ++g) {
         std::fprintf(log, "%s", log_group_label(model, ctx, g).c_str());
-        for (const matrix_entry& e : order) {
-            const size_t at = matrix_index(model, g, e);
-            const double sum = model.matrix_sum[at];
-            write_number(log, '\t', posterior_mean(sum, model.cycles));
-            write_number(log, '\t', matrix_psd(sum, model.matrix_sumsq[at], model.cycles));
-        }
+        write_matrix_values(log, model, order, g);
         std::fprintf(log, "\n");
     }
 }
@@ -159,6 +151,30 @@ void write_gvalue_rows(FILE* f, const genomic_model& model, const block_context&
 }
 
 }  // namespace
+
+std::string group_label(const genomic_model& model, const block_context& ctx, int32_t g) {
+    return log_group_label(model, ctx, g);
+}
+
+const char* marker_key_text(const block_context& ctx, int32_t m) { return marker_key(ctx, m); }
+
+const char* by_level_text(const block_context& ctx, int32_t l) { return level_name(ctx, l); }
+
+void write_matrix_columns(FILE* f, const genomic_model& model, const std::vector<matrix_entry>& order) {
+    for (const matrix_entry& e : order) {
+        const std::string name = entry_name(model, e);
+        std::fprintf(f, "\tpm.%s\tpsd.%s", name.c_str(), name.c_str());
+    }
+}
+
+void write_matrix_values(FILE* f, const genomic_model& model, const std::vector<matrix_entry>& order, int32_t g) {
+    for (const matrix_entry& e : order) {
+        const size_t at = matrix_index(model, g, e);
+        const double sum = model.matrix_sum[at];
+        write_number(f, '\t', posterior_mean(sum, model.cycles));
+        write_number(f, '\t', matrix_psd(sum, model.matrix_sumsq[at], model.cycles));
+    }
+}
 
 group_layout layout_of(const genomic_model& model) {
     if (model.windows) return group_layout::windows;

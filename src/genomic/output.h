@@ -42,6 +42,20 @@ struct output_names {
     std::string by_name;     // the by= value as given
 };
 
+// The label of group g in the log's rows ("" without groups; a window's
+// marker key, with its by text after a tab; "ALL" for the total group).
+std::string group_label(const genomic_model& model, const block_context& ctx, int32_t g);
+
+// Key text of marker m in the marker map; the label of by level l.
+const char* marker_key_text(const block_context& ctx, int32_t m);
+const char* by_level_text(const block_context& ctx, int32_t l);
+
+// The log header's pm/psd columns of every matrix value, each preceded by a tab.
+void write_matrix_columns(FILE* f, const genomic_model& model, const std::vector<matrix_entry>& order);
+
+// Group g's pm and psd of every matrix value, each preceded by a tab.
+void write_matrix_values(FILE* f, const genomic_model& model, const std::vector<matrix_entry>& order, int32_t g);
+
 // Writes `sep` and the number with "%g"; every not-a-number is "nan".
 void write_number(FILE* f, char sep, double value);
 

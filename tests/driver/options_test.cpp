@@ -232,3 +232,43 @@ TEST(ReadLeadingInt, StopsAtTheFirstCharacterItCannotUse) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Share, DefaultThresholdAndPlotOff) {
+    tavo::run_settings s;
+    EXPECT_EQ(s.share, 0.001);
+    EXPECT_FALSE(s.plot);
+}
+
+TEST(Share, DecimalNumbersAboveZeroAndBelowOneAreTakenWithPlotInAnyCase) {
+    const std::pair<const char*, double> taken[] = {
+        {"share=0.05", 0.05}, {"SHARE=.25", 0.25}, {"share=1e-3", 0.001}, {"share=0.999", 0.999}};
+    for (const auto& [arg, value] : taken) {
+        tavo::run_settings s;
+        const reading r = read_with(s, {arg, "Plot"});
+        EXPECT_EQ(r.code, 0) << arg;
+        EXPECT_EQ(r.console + r.log, "") << arg;
+        EXPECT_EQ(s.share, value) << arg;
+        EXPECT_TRUE(s.plot);
+    }
+    EXPECT_EQ(match_option("plots"), tavo::OPT_NONE);
+    EXPECT_EQ(match_option("share"), tavo::OPT_NONE);
+}
+
+// The whole value must be the number: no sign, blanks, trailing text, hex,
+// infinity or not-a-number; and 0 and 1 themselves are refused.
+TEST(Share, AnythingElseStopsAndEndsOptionReading) {
+    for (const char* arg : {"share=0", "share=1", "share=1.5", "share=-0.1", "share=+0.1", "share=", "share=abc",
+                            "share=0.5x", "share= 0.1", "share=0x0.1", "share=nan", "share=inf", "share=1e", "share=."}) {
+        tavo::run_settings s;
+        const reading r = read_with(s, {arg, "broad"});
+        EXPECT_EQ(r.code, tavo::ERR_COMMAND_LINE) << arg;
+        EXPECT_EQ(r.console, "! ERROR: share setting must be a number above 0 and below 1\n") << arg;
+        EXPECT_EQ(r.log, "tavogen QUIT - incorrect share option.\n") << arg;
+        EXPECT_EQ(s.share, 0.001) << arg;
+        EXPECT_FALSE(s.broad) << arg;
+    }
+}
+
+}  // namespace

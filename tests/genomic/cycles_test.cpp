@@ -113,17 +113,20 @@ const std::string TITLE =
 TEST(CycleLoop, SingleGroupRunWritesEveryOutput) {
     run_fixture fx;
     EXPECT_EQ(fx.run("1 add.a 1 5\n2 add.a 2 7\n"), 0);
+    const std::string table_note = "Genomic variances per group were written to file " + fx.path(".gvar.txt") + "\n";
     EXPECT_EQ(fx.console, "Reading output from MCMC cycle\n1\r2\r\n2 output samples processed\n"
-                          "G-values of individuals were written to file " + fx.path(".gval.txt") + "\n");
+                          "G-values of individuals were written to file " + fx.path(".gval.txt") + "\n" + table_note);
     EXPECT_EQ(fx.text(".xout"), "1 var.genom 16\n1 gval.a 4 0 -4\n2 var.genom 25\n2 gval.a 5 0 -5\n");
     EXPECT_EQ(fx.text(".xlab"), "var.genom 1 var(a)\n");
-    EXPECT_EQ(fx.text(".glog"), TITLE + "\tpm.var(a)\tpsd.var(a)\n\t20.5\t6.36396\n");
+    EXPECT_EQ(fx.text(".glog"), TITLE + "\tpm.var(a)\tpsd.var(a)\n\t20.5\t6.36396\n" + table_note);
+    EXPECT_EQ(fx.text(".gvar.txt"), "group\tpm.var(a)\tpsd.var(a)\nALL\t20.5\t6.36396\n");
     EXPECT_EQ(fx.text(".gval.txt"), "id\tpm.a\tpsd.a\ni1\t4.5\t0.707107\ni2\t0\t0\ni3\t-4.5\t0.707107\n");
     EXPECT_FALSE(fx.io.samples || fx.io.xsample || fx.io.xlabel);  // closed
 }
 
 // By chr: level 1 holds m1 (variances 1 and 4), level 2 m2 (25 and 49), ALL
-// both (16 and 25).
+// both (16 and 25). Shares of level 1: 1/16 and 4/25; of level 2 1.5625 and
+// 1.96 (the levels' values are negatively correlated).
 TEST(CycleLoop, ByLevelsRunKeepsEachRecordOnOneLine) {
     run_fixture fx;
     fx.shape(true);
@@ -131,7 +134,18 @@ TEST(CycleLoop, ByLevelsRunKeepsEachRecordOnOneLine) {
     EXPECT_EQ(fx.text(".xout"), "1 var.genom 1 25 16\n2 var.genom 4 49 25\n");
     EXPECT_EQ(fx.text(".xlab"), "var.genom 3 var(a).chr1 var(a).chr2 var(a).ALL\n");
     EXPECT_EQ(fx.text(".glog"), TITLE + "chr\tpm.var(a)\tpsd.var(a)\n"
-                                        "1\t2.5\t2.12132\n2\t37\t16.9706\nALL\t20.5\t6.36396\n");
+                                        "1\t2.5\t2.12132\n2\t37\t16.9706\nALL\t20.5\t6.36396\n"
+                                        "\nRegions with the largest share of the genomic variance of a (threshold 0.001):\n"
+                                        "rank\tgroup\tfirst\tlast\tmarkers\tpm.share\tpsd.share\twppa\n"
+                                        "1\t2\tm2\tm2\t1\t1.76125\t0.281075\t1\n"
+                                        "2\t1\tm1\tm1\t1\t0.11125\t0.0689429\t1\n"
+                                        "Genomic variances per group were written to file " +
+                                        fx.path(".gvar.bychr.txt") + "\n");
+    EXPECT_EQ(fx.text(".gvar.bychr.txt"),
+              "chr\tpm.var(a)\tpsd.var(a)\tmarkers\tpm.share(a)\tpsd.share(a)\twppa(a)\n"
+              "1\t2.5\t2.12132\t1\t0.11125\t0.0689429\t1\n"
+              "2\t37\t16.9706\t1\t1.76125\t0.281075\t1\n"
+              "ALL\t20.5\t6.36396\t2\t1\t0\t1\n");
     EXPECT_EQ(fx.text(".gval.bychr.txt"),
               "id\tpm.a_1\tpsd.a_1\tpm.a_2\tpsd.a_2\tpm.a_all\tpsd.a_all\n"
               "i1\t-1.5\t0.707107\t6\t1.41421\t4.5\t0.707107\n"
@@ -166,7 +180,8 @@ TEST(CycleLoop, UnopenableGValueFileEndsWithEightAfterTheOtherOutputs) {
     fx.io.names.base_name = "/nonexistent-folder/run";
     EXPECT_EQ(fx.run("1 add.a 1 5\n"), ERR_OUTPUT_FAILED);
     EXPECT_EQ(fx.console, "Reading output from MCMC cycle\n1\r\n1 output samples processed\n"
-                          "! Problem opening file (/nonexistent-folder/run.gval.txt) for writing\n");
+                          "! Problem opening file (/nonexistent-folder/run.gval.txt) for writing\n"
+                          "! Problem opening file (/nonexistent-folder/run.gvar.txt) for writing\n");
     EXPECT_EQ(fx.text(".xlab"), "var.genom 1 var(a)\n");
     EXPECT_EQ(fx.text(".glog"), TITLE + "\tpm.var(a)\tpsd.var(a)\n\t16\tnan\n");
 }
