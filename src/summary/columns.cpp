@@ -26,8 +26,8 @@ static void append_value(std::string& out, double value) {
         append_g(out, value);
 }
 
-void append_extra_columns(std::string& out, const settings& options, const double* draws,
-                          size_t n, level_work& work) {
+void append_extra_columns(std::string& out, const settings& options, const double* draws, size_t n,
+                          level_work& work) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     bool usable = n > 0 && std::all_of(draws, draws + n, [](double x) { return std::isfinite(x); });
     auto& sorted = work.sorted;

@@ -22,7 +22,7 @@ struct level_work {
 
 // Appends "\t<value>" per extra column for one level's n draws (file order).
 // A level with a non-finite draw, or without draws, gets nan everywhere.
-void append_extra_columns(std::string& out, const settings& options, const double* draws,
-                          size_t n, level_work& work);
+void append_extra_columns(std::string& out, const settings& options, const double* draws, size_t n,
+                          level_work& work);
 
 }  // namespace tavosum

@@ -185,8 +185,8 @@ void rank_normalise(const double* values, size_t S, double* scores, diagnostics_
     if (work.scores_for != S) {
         work.scores.assign(2 * S + 1, not_a_number);
         for (size_t twice = 2; twice <= 2 * S; ++twice)
-            work.scores[twice] =
-                inverse_normal((static_cast<double>(twice) / 2 - 0.375) / (static_cast<double>(S) + 0.25));
+            work.scores[twice] = inverse_normal((static_cast<double>(twice) / 2 - 0.375) /
+                                                (static_cast<double>(S) + 0.25));
         work.scores_for = S;
     }
     auto& order = work.order;

@@ -59,9 +59,10 @@ bool reserve_draws(const std::vector<parameter>& selected, const std::vector<siz
         } catch (const std::bad_alloc&) {
         }
     }
-    std::printf("! The draws of the selected parameters need %.1f GB; select fewer with par= or "
-                "maxlev=\n",
-                bytes / 1e9);
+    std::printf(
+        "! The draws of the selected parameters need %.1f GB; select fewer with par= or "
+        "maxlev=\n",
+        bytes / 1e9);
     return false;
 }
 

@@ -58,8 +58,8 @@ static void append_mean_sd(std::string& out, const level_sums& stats) {
 }
 
 // The extra columns of one level of selected parameter `index`, when asked for.
-static void append_extras(std::string& out, const summary_input& input, size_t index,
-                          size_t level, level_work& work) {
+static void append_extras(std::string& out, const summary_input& input, size_t index, size_t level,
+                          level_work& work) {
     if (!input.draws) return;
     const parameter& p = input.selected[index];
     append_extra_columns(out, input.options, draws_of(*input.draws, index, level),

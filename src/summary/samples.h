@@ -23,8 +23,8 @@ struct level_sums {
 struct sample_reader {
     std::vector<parameter>& selected;
     std::vector<level_sums>& sums;
-    name_map<size_t> lookup;     // name -> first selected parameter of that name
-    std::vector<double> values;  // values of the line in hand
+    name_map<size_t> lookup;      // name -> first selected parameter of that name
+    std::vector<double> values;   // values of the line in hand
     draw_store* draws = nullptr;  // keeps every draw too, when given
 };
 

@@ -90,8 +90,8 @@ bool save_means(const file_names& names, const std::vector<parameter>& selected,
 // With an interval or diagnostic asked for: counts the sample lines of the
 // selected parameters and reserves their draws, or refuses; then rewinds.
 // Returns 0 to go on, else the program's status.
-int prepare_draws(const file_names& names, std::FILE* out,
-                  const std::vector<parameter>& selected, draw_store& draws) {
+int prepare_draws(const file_names& names, std::FILE* out, const std::vector<parameter>& selected,
+                  draw_store& draws) {
     std::vector<size_t> lines;
     if (!count_sample_lines(out, selected, lines)) return report_unreadable(names.out);
     if (!reserve_draws(selected, lines, available_memory(), draws)) return 1;
@@ -110,16 +110,15 @@ int summarise(const settings& options, const file_names& names, run_files& files
     draw_store draws;
     bool keep_draws = wants_draws(options);
     if (keep_draws) {
-        if (int status = prepare_draws(names, files.out.get(), selected, draws))
-            return status;
+        if (int status = prepare_draws(names, files.out.get(), selected, draws)) return status;
     }
     sample_reader reader = make_sample_reader(selected, sums, keep_draws ? &draws : nullptr);
     if (!read_samples(files.out.get(), reader)) return report_unreadable(names.out);
     finish_statistics(selected, sums);
 
     summary_kind kind = decide_kind(options, selected);
-    summary_input input{options, kind, selected, sums, labels, files.lab.get(),
-                        keep_draws ? &draws : nullptr};
+    summary_input input{
+        options, kind, selected, sums, labels, files.lab.get(), keep_draws ? &draws : nullptr};
     write_summary(files.plog.get(), input);
     if (!close_written(files.plog.release(), names.plog)) return 1;
     if (!save_means(names, selected, sums)) return 1;
