@@ -32,8 +32,11 @@ void append_extra_columns(std::string& out, const settings& options, const doubl
     bool usable = n > 0 && std::all_of(draws, draws + n, [](double x) { return std::isfinite(x); });
     auto& sorted = work.sorted;
     if (usable) {
-        sorted.assign(draws, draws + n);
-        std::sort(sorted.begin(), sorted.end());
+        work.order.resize(n);
+        for (size_t i = 0; i < n; ++i) work.order[i] = {draws[i], static_cast<std::uint32_t>(i)};
+        sort_by_value(work.order.data(), n);
+        sorted.resize(n);
+        for (size_t i = 0; i < n; ++i) sorted[i] = work.order[i].value;
     }
     bool intervals = usable && n > 1;
     if (options.ci) {
@@ -49,7 +52,7 @@ void append_extra_columns(std::string& out, const settings& options, const doubl
     }
     if (options.ess) {
         chain_diagnostics d{nan, nan, nan, nan};
-        if (usable) d = diagnose_chain(draws, sorted.data(), n, work.diagnostics);
+        if (usable) d = diagnose_chain(draws, sorted.data(), work.order.data(), n, work.diagnostics);
         append_value(out, d.ess_bulk);
         append_value(out, d.ess_tail);
         append_value(out, d.mcse_mean);

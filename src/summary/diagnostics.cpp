@@ -181,24 +181,34 @@ double inverse_normal(double p) {
     return x;
 }
 
-void rank_normalise(const double* values, size_t S, double* scores, diagnostics_work& work) {
-    if (work.scores_for != S) {
+void sort_by_value(ranked* begin, size_t count) {
+    auto less = [](const ranked& a, const ranked& b) { return a.value < b.value; };
+    if (count > 64) {
+        std::sort(begin, begin + count, less);
+        return;
+    }
+    for (size_t i = 1; i < count; ++i) {  // short chains: insertion beats the general sort
+        ranked key = begin[i];
+        size_t j = i;
+        for (; j > 0 && less(key, begin[j - 1]); --j) begin[j] = begin[j - 1];
+        begin[j] = key;
+    }
+}
+
+void normal_scores(const ranked* sorted, size_t S, double* scores, diagnostics_work& work) {
+    if (work.scores_for != S) {  // every rank of every level of this S shares one table
+        double count = static_cast<double>(S);
         work.scores.assign(2 * S + 1, not_a_number);
         for (size_t twice = 2; twice <= 2 * S; ++twice)
-            work.scores[twice] = inverse_normal((static_cast<double>(twice) / 2 - 0.375) /
-                                                (static_cast<double>(S) + 0.25));
+            work.scores[twice] =
+                inverse_normal((static_cast<double>(twice) / 2 - 0.375) / (count + 0.25));
         work.scores_for = S;
     }
-    auto& order = work.order;
-    order.resize(S);
-    for (size_t i = 0; i < S; ++i) order[i] = {values[i], static_cast<std::uint32_t>(i)};
-    std::sort(order.begin(), order.end(),
-              [](const auto& a, const auto& b) { return a.value < b.value; });
     for (size_t first = 0; first < S;) {
         size_t last = first;
-        while (last + 1 < S && order[last + 1].value == order[first].value) ++last;
+        while (last + 1 < S && sorted[last + 1].value == sorted[first].value) ++last;
         double score = work.scores[first + last + 2];  // twice the mean rank (ranks from 1)
-        for (size_t i = first; i <= last; ++i) scores[order[i].position] = score;
+        for (size_t i = first; i <= last; ++i) scores[sorted[i].position] = score;
         first = last + 1;
     }
 }
@@ -238,8 +248,44 @@ double split_rhat(const double* y, size_t N) {
     return std::sqrt(moments.var_plus / moments.mean_var);
 }
 
-chain_diagnostics diagnose_chain(const double* draws, const double* sorted, size_t n,
-                                 diagnostics_work& work) {
+namespace {
+
+// The split draws in the order of `order` (all n draws sorted), without the
+// middle draw of an odd n, with their places in the split halves.
+void order_split(const ranked* order, size_t n, size_t N, std::vector<ranked>& split_order) {
+    std::uint32_t dropped = n % 2 == 1 ? static_cast<std::uint32_t>(N) : UINT32_MAX;
+    std::uint32_t shift = static_cast<std::uint32_t>(n - 2 * N);
+    split_order.clear();
+    for (size_t i = 0; i < n; ++i) {
+        std::uint32_t position = order[i].position;
+        if (position == dropped) continue;
+        split_order.push_back({order[i].value, position < N ? position : position - shift});
+    }
+}
+
+// The folded draws |x - m| in increasing order, merged outwards from m through
+// the sorted split draws. False when one is not finite.
+bool order_folded(const std::vector<ranked>& split_order, double m, std::vector<ranked>& folded) {
+    size_t S = split_order.size();
+    size_t right = 0;
+    while (right < S && split_order[right].value <= m) ++right;
+    size_t left = right;  // split_order[left - 1] is the next one below m
+    folded.clear();
+    while (left > 0 || right < S) {
+        bool take_left = right == S || (left > 0 && m - split_order[left - 1].value <=
+                                                        split_order[right].value - m);
+        const ranked& draw = take_left ? split_order[--left] : split_order[right++];
+        double distance = std::fabs(draw.value - m);
+        if (!std::isfinite(distance)) return false;
+        folded.push_back({distance, draw.position});
+    }
+    return true;
+}
+
+}  // namespace
+
+chain_diagnostics diagnose_chain(const double* draws, const double* sorted, const ranked* order,
+                                 size_t n, diagnostics_work& work) {
     chain_diagnostics result{not_a_number, not_a_number, not_a_number, not_a_number};
     if (n < 4) return result;
     size_t N = n / 2;
@@ -250,17 +296,14 @@ chain_diagnostics diagnose_chain(const double* draws, const double* sorted, size
     split.insert(split.end(), draws + n - N, draws + n);
     z.resize(S);
 
-    rank_normalise(split.data(), S, z.data(), work);
+    order_split(order, n, N, work.split_order);
+    normal_scores(work.split_order.data(), S, z.data(), work);
     result.ess_bulk = split_ess(z.data(), N, work);
     double rhat_bulk = split_rhat(z.data(), N);
 
-    double median = middle_value(sorted, n);
-    auto& folded = work.folded;
-    folded.resize(S);
-    for (size_t i = 0; i < S; ++i) folded[i] = std::fabs(split[i] - median);
     double rhat_folded = not_a_number;
-    if (all_finite(folded.data(), S)) {
-        rank_normalise(folded.data(), S, z.data(), work);
+    if (order_folded(work.split_order, middle_value(sorted, n), work.folded_order)) {
+        normal_scores(work.folded_order.data(), S, z.data(), work);
         rhat_folded = split_rhat(z.data(), N);
     }
     if (!std::isnan(rhat_bulk) && !std::isnan(rhat_folded))

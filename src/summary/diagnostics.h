@@ -15,20 +15,26 @@ namespace tavosum {
 // to a relative error near the double precision.
 double inverse_normal(double p);
 
+// A draw and where it stands: its place in file order, or in the split halves.
+struct ranked {
+    double value;
+    std::uint32_t position;
+};
+
+// Sorts by value (the order of equal values does not matter).
+void sort_by_value(ranked* begin, size_t count);
+
 // Space the diagnostics reuse from level to level.
 struct diagnostics_work {
     size_t scores_for = 0;       // the S that `scores` holds the normal scores of
     std::vector<double> scores;  // at index 2r: inverse_normal((r - 3/8) / (S + 1/4))
-    struct ranked {
-        double value;
-        std::uint32_t position;
-    };
-    std::vector<ranked> order;
-    std::vector<double> split, folded, transformed, centred, rho, acov;
+    std::vector<ranked> split_order, folded_order;
+    std::vector<double> split, transformed, centred, rho, acov;
 };
 
-// Normal scores of the ranks of the S values (ties get their mean rank).
-void rank_normalise(const double* values, size_t S, double* scores, diagnostics_work& work);
+// Rank normalisation of S values given sorted by value: the value at
+// `sorted[i].position` gets the normal score of rank i + 1, ties their mean rank.
+void normal_scores(const ranked* sorted, size_t S, double* scores, diagnostics_work& work);
 
 // Autocovariances of the N values at lags 0..N-1, each with divisor N, by
 // direct sums and by the FFT (zero-padded to at least 2N).
@@ -49,8 +55,9 @@ struct chain_diagnostics {
 };
 
 // The four diagnostics of one level's n finite draws, given in file order
-// (`draws`) and sorted (`sorted`); nan below four draws.
-chain_diagnostics diagnose_chain(const double* draws, const double* sorted, size_t n,
-                                 diagnostics_work& work);
+// (`draws`), sorted (`sorted`) and sorted with their places in file order
+// (`order`); nan below four draws.
+chain_diagnostics diagnose_chain(const double* draws, const double* sorted, const ranked* order,
+                                 size_t n, diagnostics_work& work);
 
 }  // namespace tavosum

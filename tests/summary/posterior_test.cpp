@@ -123,10 +123,14 @@ std::vector<double> jump_chain(int count) {
 }
 
 void expect_diagnostics(const std::vector<double>& draws, const std::vector<double>& expected) {
-    std::vector<double> sorted = draws;
-    std::sort(sorted.begin(), sorted.end());
+    std::vector<ranked> order;
+    for (double x : draws) order.push_back({x, static_cast<std::uint32_t>(order.size())});
+    sort_by_value(order.data(), order.size());
+    std::vector<double> sorted;
+    for (const ranked& r : order) sorted.push_back(r.value);
     diagnostics_work work;
-    chain_diagnostics d = diagnose_chain(draws.data(), sorted.data(), draws.size(), work);
+    chain_diagnostics d =
+        diagnose_chain(draws.data(), sorted.data(), order.data(), draws.size(), work);
     const double got[] = {d.ess_bulk, d.ess_tail, d.mcse_mean, d.rhat};
     const char* names[] = {"ess.bulk", "ess.tail", "mcse.mean", "rhat"};
     for (int i = 0; i < 4; ++i) {
