@@ -16,6 +16,7 @@ std::vector<std::string> extra_column_names(const settings& options);
 
 // Space reused from level to level.
 struct level_work {
+    std::vector<double> draws;  // of the level in hand, in file order
     std::vector<ranked> order;  // the draws sorted, with their places in file order
     std::vector<double> sorted;
     diagnostics_work diagnostics;

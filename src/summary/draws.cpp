@@ -1,8 +1,10 @@
 #include "summary/draws.h"
 
+#include <cstdint>
 #include <fstream>
 #include <new>
 #include <string>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "summary/lines.h"
@@ -40,6 +42,15 @@ double available_memory() {
            static_cast<double>(sysconf(_SC_PAGESIZE));
 }
 
+// Large pages spare the kernel most of the faults of a first touch; a hint
+// only, ignored where the system has none.
+static void ask_for_huge_pages(void* begin, size_t bytes) {
+    const std::uintptr_t page = 4096;
+    std::uintptr_t first = (reinterpret_cast<std::uintptr_t>(begin) + page - 1) & ~(page - 1);
+    std::uintptr_t last = (reinterpret_cast<std::uintptr_t>(begin) + bytes) & ~(page - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 bool reserve_draws(const std::vector<parameter>& selected, const std::vector<size_t>& lines,
                    double available, draw_store& store) {
     double bytes = 0;
@@ -55,6 +66,7 @@ bool reserve_draws(const std::vector<parameter>& selected, const std::vector<siz
             }
             store.capacity = lines;
             store.values = std::make_unique_for_overwrite<double[]>(count);
+            ask_for_huge_pages(store.values.get(), count * sizeof(double));
             return true;
         } catch (const std::bad_alloc&) {
         }
@@ -64,6 +76,14 @@ bool reserve_draws(const std::vector<parameter>& selected, const std::vector<siz
         "maxlev=\n",
         bytes / 1e9);
     return false;
+}
+
+void gather_draws(const draw_store& store, size_t index, const parameter& p, size_t level,
+                  std::vector<double>& draws) {
+    size_t n = std::min(static_cast<size_t>(p.samples), store.capacity[index]);
+    draws.resize(n);
+    const double* at = store.values.get() + store.start[index] + level;
+    for (size_t k = 0; k < n; ++k) draws[k] = at[k * p.levels];
 }
 
 }  // namespace tavosum

@@ -12,7 +12,7 @@
 namespace tavosum {
 
 // The draws of selected parameter i, level l, sample k (in file order) are at
-// values[start[i] + l * capacity[i] + k]: each level's draws lie together.
+// values[start[i] + k * levels + l]: a sample line's values are copied whole.
 struct draw_store {
     std::unique_ptr<double[]> values;
     std::vector<size_t> start;
@@ -37,18 +37,12 @@ bool reserve_draws(const std::vector<parameter>& selected, const std::vector<siz
 // Keeps the values of sample `sample` of selected parameter `index`.
 inline void keep_draws(draw_store& store, size_t index, const parameter& p, long long sample,
                        const double* values) {
-    size_t stride = store.capacity[index];
-    if (static_cast<size_t>(sample) >= stride) return;  // the file grew after the first pass
-    double* at = store.values.get() + store.start[index] + sample;
-    for (size_t level = 0; level < p.levels; ++level) at[level * stride] = values[level];
+    if (static_cast<size_t>(sample) >= store.capacity[index]) return;  // the file grew meanwhile
+    std::copy(values, values + p.levels, store.values.get() + store.start[index] + sample * p.levels);
 }
 
-// The draws of one level, and how many there are.
-inline const double* draws_of(const draw_store& store, size_t index, size_t level) {
-    return store.values.get() + store.start[index] + level * store.capacity[index];
-}
-inline size_t draw_count(const draw_store& store, size_t index, const parameter& p) {
-    return std::min(static_cast<size_t>(p.samples), store.capacity[index]);
-}
+// The draws of one level of selected parameter `index`, in file order.
+void gather_draws(const draw_store& store, size_t index, const parameter& p, size_t level,
+                  std::vector<double>& draws);
 
 }  // namespace tavosum

@@ -61,9 +61,8 @@ static void append_mean_sd(std::string& out, const level_sums& stats) {
 static void append_extras(std::string& out, const summary_input& input, size_t index, size_t level,
                           level_work& work) {
     if (!input.draws) return;
-    const parameter& p = input.selected[index];
-    append_extra_columns(out, input.options, draws_of(*input.draws, index, level),
-                         draw_count(*input.draws, index, p), work);
+    gather_draws(*input.draws, index, input.selected[index], level, work.draws);
+    append_extra_columns(out, input.options, work.draws.data(), work.draws.size(), work);
 }
 
 // Rows of the kinds long, long with names and single.
