@@ -34,7 +34,7 @@ void append_extra_columns(std::string& out, const settings& options, const doubl
     if (usable) {
         work.order.resize(n);
         for (size_t i = 0; i < n; ++i) work.order[i] = {draws[i], static_cast<std::uint32_t>(i)};
-        sort_by_value(work.order.data(), n);
+        sort_by_value(work.order.data(), n, work.diagnostics.network);
         sorted.resize(n);
         for (size_t i = 0; i < n; ++i) sorted[i] = work.order[i].value;
     }

@@ -40,55 +40,43 @@ double normal_quantile_guess(double p) {
            (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1);
 }
 
-bool all_finite(const double* y, size_t count) {
-    for (size_t i = 0; i < count; ++i)
-        if (!std::isfinite(y[i])) return false;
-    return true;
-}
-
-// True when the values are all finite and not all equal.
-bool varies(const double* y, size_t count) {
-    if (!all_finite(y, count)) return false;
-    for (size_t i = 1; i < count; ++i)
-        if (y[i] != y[0]) return true;
-    return false;
-}
-
-// The mean; exactly the value of a constant half, so that its variance is 0.
-double half_mean(const double* y, size_t N) {
-    double sum = 0;
-    bool constant = true;
-    for (size_t i = 0; i < N; ++i) {
-        sum += y[i];
-        constant &= y[i] == y[0];
-    }
-    return constant ? y[0] : sum / static_cast<double>(N);
-}
-
 // What the ESS and the R-hat of a split pair share.
 struct split_moments {
+    bool usable;      // the values are all finite and not all equal
     double mean_var;  // mean over the halves of the variance with divisor N - 1
     double var_plus;  // mean_var (N - 1) / N + the variance of the two half means
 };
 
-// The moments of both halves of `y`; their centred values go to `centred` (2N
-// values) unless it is nullptr.
+// Centres both halves of `y` (N values each) into `centred` and forms their
+// moments. The mean of a constant half is its value, so its variance is 0.
 split_moments centre_halves(const double* y, size_t N, double* centred) {
     double means[2];
-    double squares = 0;
+    bool constant[2];
     for (int m = 0; m < 2; ++m) {
         const double* half = y + m * N;
-        means[m] = half_mean(half, N);
+        double sum = 0;
+        bool same = true;
         for (size_t i = 0; i < N; ++i) {
-            double c = half[i] - means[m];
-            if (centred) centred[m * N + i] = c;
+            sum += half[i];
+            same &= half[i] == half[0];
+        }
+        if (!std::isfinite(sum)) return {false, 0, 0};  // a value not finite (or too large)
+        constant[m] = same;
+        means[m] = same ? half[0] : sum / static_cast<double>(N);
+    }
+    if (constant[0] && constant[1] && y[0] == y[N]) return {false, 0, 0};
+    double squares = 0;
+    for (int m = 0; m < 2; ++m) {
+        for (size_t i = m * N; i < (m + 1) * N; ++i) {
+            double c = y[i] - means[m];
+            centred[i] = c;
             squares += c * c;
         }
     }
     double count = static_cast<double>(N);
     double mean_var = squares / 2 / (count - 1);
     double gap = means[0] - means[1];
-    return {mean_var, mean_var * (count - 1) / count + gap * gap / 2};
+    return {true, mean_var, mean_var * (count - 1) / count + gap * gap / 2};
 }
 
 // Up to this half length, or for the first lags, the autocovariances are
@@ -181,17 +169,44 @@ double inverse_normal(double p) {
     return x;
 }
 
-void sort_by_value(ranked* begin, size_t count) {
-    auto less = [](const ranked& a, const ranked& b) { return a.value < b.value; };
+static void build_network(size_t count, sorting_network& network) {
+    network.count = count;
+    network.steps.clear();
+    if (count < 2) return;
+    size_t t = 1;
+    while ((size_t{1} << t) < count) ++t;
+    for (size_t p = size_t{1} << (t - 1); p > 0; p /= 2) {
+        size_t q = size_t{1} << (t - 1);
+        size_t r = 0;
+        size_t d = p;
+        for (;;) {
+            for (size_t i = 0; i + d < count; ++i)
+                if ((i & p) == r)
+                    network.steps.emplace_back(static_cast<std::uint32_t>(i),
+                                               static_cast<std::uint32_t>(i + d));
+            if (q == p) break;
+            d = q - p;
+            q /= 2;
+            r = p;
+        }
+    }
+}
+
+void sort_by_value(ranked* begin, size_t count, sorting_network& network) {
     if (count > 64) {
-        std::sort(begin, begin + count, less);
+        std::sort(begin, begin + count,
+                  [](const ranked& a, const ranked& b) { return a.value < b.value; });
         return;
     }
-    for (size_t i = 1; i < count; ++i) {  // short chains: insertion beats the general sort
-        ranked key = begin[i];
-        size_t j = i;
-        for (; j > 0 && less(key, begin[j - 1]); --j) begin[j] = begin[j - 1];
-        begin[j] = key;
+    if (network.count != count) build_network(count, network);
+    for (auto [i, j] : network.steps) {
+        ranked a = begin[i];
+        ranked b = begin[j];
+        // Arithmetic rather than a branch: minimum, maximum and masked exchange.
+        std::uint32_t exchange =
+            (a.position ^ b.position) & -static_cast<std::uint32_t>(b.value < a.value);
+        begin[i] = {std::min(a.value, b.value), a.position ^ exchange};
+        begin[j] = {std::max(a.value, b.value), b.position ^ exchange};
     }
 }
 
@@ -234,18 +249,32 @@ void autocovariance_fft(const double* values, size_t N, double* acov) {
     for (size_t t = 0; t < N; ++t) acov[t] = signal[t] / static_cast<double>(N);
 }
 
-double split_ess(const double* y, size_t N, diagnostics_work& work) {
-    if (N < 2 || !varies(y, 2 * N)) return not_a_number;
-    work.centred.resize(2 * N);
-    split_moments moments = centre_halves(y, N, work.centred.data());
+namespace {
+
+double ess_of(const split_moments& moments, size_t N, diagnostics_work& work) {
+    if (!moments.usable) return not_a_number;
     mean_autocovariance acov{work.centred.data(), N, work.acov};
     return 2 * static_cast<double>(N) / integrated_time(acov, moments, N, work.rho);
 }
 
-double split_rhat(const double* y, size_t N) {
-    if (N < 2 || !varies(y, 2 * N)) return not_a_number;
-    split_moments moments = centre_halves(y, N, nullptr);
-    return std::sqrt(moments.var_plus / moments.mean_var);
+double rhat_of(const split_moments& moments) {
+    return moments.usable ? std::sqrt(moments.var_plus / moments.mean_var) : not_a_number;
+}
+
+split_moments moments_of(const double* y, size_t N, diagnostics_work& work) {
+    work.centred.resize(2 * N);
+    if (N < 2) return {false, 0, 0};
+    return centre_halves(y, N, work.centred.data());
+}
+
+}  // namespace
+
+double split_ess(const double* y, size_t N, diagnostics_work& work) {
+    return ess_of(moments_of(y, N, work), N, work);
+}
+
+double split_rhat(const double* y, size_t N, diagnostics_work& work) {
+    return rhat_of(moments_of(y, N, work));
 }
 
 namespace {
@@ -298,13 +327,14 @@ chain_diagnostics diagnose_chain(const double* draws, const double* sorted, cons
 
     order_split(order, n, N, work.split_order);
     normal_scores(work.split_order.data(), S, z.data(), work);
-    result.ess_bulk = split_ess(z.data(), N, work);
-    double rhat_bulk = split_rhat(z.data(), N);
+    split_moments bulk = moments_of(z.data(), N, work);
+    result.ess_bulk = ess_of(bulk, N, work);
+    double rhat_bulk = rhat_of(bulk);
 
     double rhat_folded = not_a_number;
     if (order_folded(work.split_order, middle_value(sorted, n), work.folded_order)) {
         normal_scores(work.folded_order.data(), S, z.data(), work);
-        rhat_folded = split_rhat(z.data(), N);
+        rhat_folded = split_rhat(z.data(), N, work);
     }
     if (!std::isnan(rhat_bulk) && !std::isnan(rhat_folded))
         result.rhat = std::max(rhat_bulk, rhat_folded);

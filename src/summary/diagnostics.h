@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 namespace tavosum {
@@ -21,14 +22,24 @@ struct ranked {
     std::uint32_t position;
 };
 
-// Sorts by value (the order of equal values does not matter).
-void sort_by_value(ranked* begin, size_t count);
+// The compare-exchange steps that sort `count` values whatever their order
+// (Batcher's merge exchange, as Knuth's Algorithm 5.2.2M gives it): short
+// chains sort without branches to mispredict.
+struct sorting_network {
+    size_t count = 0;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> steps;
+};
+
+// Sorts by value (the order of equal values does not matter); up to 64 values
+// through the network, which is built for their count when not yet.
+void sort_by_value(ranked* begin, size_t count, sorting_network& network);
 
 // Space the diagnostics reuse from level to level.
 struct diagnostics_work {
     size_t scores_for = 0;       // the S that `scores` holds the normal scores of
     std::vector<double> scores;  // at index 2r: inverse_normal((r - 3/8) / (S + 1/4))
     std::vector<ranked> split_order, folded_order;
+    sorting_network network;
     std::vector<double> split, transformed, centred, rho, acov;
 };
 
@@ -45,7 +56,7 @@ void autocovariance_fft(const double* values, size_t N, double* acov);
 // N values each, one after the other. nan when the 2N values are all equal or
 // not all finite; R-hat is inf when each half is constant but they differ.
 double split_ess(const double* y, size_t N, diagnostics_work& work);
-double split_rhat(const double* y, size_t N);
+double split_rhat(const double* y, size_t N, diagnostics_work& work);
 
 struct chain_diagnostics {
     double ess_bulk;

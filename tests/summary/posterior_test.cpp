@@ -125,7 +125,8 @@ std::vector<double> jump_chain(int count) {
 void expect_diagnostics(const std::vector<double>& draws, const std::vector<double>& expected) {
     std::vector<ranked> order;
     for (double x : draws) order.push_back({x, static_cast<std::uint32_t>(order.size())});
-    sort_by_value(order.data(), order.size());
+    sorting_network network;
+    sort_by_value(order.data(), order.size(), network);
     std::vector<double> sorted;
     for (const ranked& r : order) sorted.push_back(r.value);
     diagnostics_work work;
@@ -157,7 +158,7 @@ TEST(SumDiagnostics, AgreeWithAnIndependentComputation) {
     std::vector<double> split(ar1.begin(), ar1.begin() + 150);
     split.insert(split.end(), ar1.end() - 150, ar1.end());
     EXPECT_NEAR(split_ess(split.data(), 150, work), 24.612795230933429, 1e-8);
-    EXPECT_NEAR(split_rhat(split.data(), 150), 1.0077657696671651, 1e-12);
+    EXPECT_NEAR(split_rhat(split.data(), 150, work), 1.0077657696671651, 1e-12);
 
     expect_diagnostics(jump_chain(40), {1.6370808800400356, 44.679600235155796, 1.3494749297117565,
                                         2.1304760334331099});
