@@ -40,6 +40,22 @@ double normal_quantile_guess(double p) {
            (((((b[0] * r + b[1]) * r + b[2]) * r + b[3]) * r + b[4]) * r + 1);
 }
 
+// The sum of term(0) ... term(count - 1) in four running totals, so that the
+// additions overlap rather than wait on each other.
+template <typename Term>
+double sum_of(size_t count, Term term) {
+    double totals[4] = {0, 0, 0, 0};
+    size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        totals[0] += term(i);
+        totals[1] += term(i + 1);
+        totals[2] += term(i + 2);
+        totals[3] += term(i + 3);
+    }
+    for (; i < count; ++i) totals[0] += term(i);
+    return (totals[0] + totals[1]) + (totals[2] + totals[3]);
+}
+
 // What the ESS and the R-hat of a split pair share.
 struct split_moments {
     bool usable;      // the values are all finite and not all equal
@@ -54,12 +70,9 @@ split_moments centre_halves(const double* y, size_t N, double* centred) {
     bool constant[2];
     for (int m = 0; m < 2; ++m) {
         const double* half = y + m * N;
-        double sum = 0;
+        double sum = sum_of(N, [half](size_t i) { return half[i]; });
         bool same = true;
-        for (size_t i = 0; i < N; ++i) {
-            sum += half[i];
-            same &= half[i] == half[0];
-        }
+        for (size_t i = 1; i < N; ++i) same &= half[i] == half[0];
         if (!std::isfinite(sum)) return {false, 0, 0};  // a value not finite (or too large)
         constant[m] = same;
         means[m] = same ? half[0] : sum / static_cast<double>(N);
@@ -67,11 +80,9 @@ split_moments centre_halves(const double* y, size_t N, double* centred) {
     if (constant[0] && constant[1] && y[0] == y[N]) return {false, 0, 0};
     double squares = 0;
     for (int m = 0; m < 2; ++m) {
-        for (size_t i = m * N; i < (m + 1) * N; ++i) {
-            double c = y[i] - means[m];
-            centred[i] = c;
-            squares += c * c;
-        }
+        for (size_t i = m * N; i < (m + 1) * N; ++i) centred[i] = y[i] - means[m];
+        const double* c = centred + m * N;
+        squares += sum_of(N, [c](size_t i) { return c[i] * c[i]; });
     }
     double count = static_cast<double>(N);
     double mean_var = squares / 2 / (count - 1);
@@ -100,7 +111,7 @@ struct mean_autocovariance {
         double sum = 0;
         for (int m = 0; m < 2; ++m) {
             const double* c = centred + m * N;
-            for (size_t i = 0; i + t < N; ++i) sum += c[i] * c[i + t];
+            sum += sum_of(N - t, [c, t](size_t i) { return c[i] * c[i + t]; });
         }
         return sum / static_cast<double>(N) / 2;
     }
@@ -293,22 +304,29 @@ void order_split(const ranked* order, size_t n, size_t N, std::vector<ranked>& s
 }
 
 // The folded draws |x - m| in increasing order, merged outwards from m through
-// the sorted split draws. False when one is not finite.
+// the sorted split draws (without branches on the values, which would be
+// mispredicted half of the time). False when one is not finite.
 bool order_folded(const std::vector<ranked>& split_order, double m, std::vector<ranked>& folded) {
     size_t S = split_order.size();
     size_t right = 0;
     while (right < S && split_order[right].value <= m) ++right;
     size_t left = right;  // split_order[left - 1] is the next one below m
-    folded.clear();
-    while (left > 0 || right < S) {
-        bool take_left = right == S || (left > 0 && m - split_order[left - 1].value <=
-                                                        split_order[right].value - m);
-        const ranked& draw = take_left ? split_order[--left] : split_order[right++];
-        double distance = std::fabs(draw.value - m);
-        if (!std::isfinite(distance)) return false;
-        folded.push_back({distance, draw.position});
+    folded.resize(S);
+    size_t k = 0;
+    for (; left > 0 && right < S; ++k) {
+        double below = m - split_order[left - 1].value;
+        double above = split_order[right].value - m;
+        size_t take_left = below <= above;
+        size_t taken = right + (left - 1 - right) * take_left;
+        folded[k] = {std::min(below, above), split_order[taken].position};
+        left -= take_left;
+        right += 1 - take_left;
     }
-    return true;
+    for (; left > 0; ++k, --left)
+        folded[k] = {m - split_order[left - 1].value, split_order[left - 1].position};
+    for (; right < S; ++k, ++right)
+        folded[k] = {split_order[right].value - m, split_order[right].position};
+    return std::isfinite(folded[S - 1].value);  // the largest
 }
 
 }  // namespace
