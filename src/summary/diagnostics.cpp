@@ -4,6 +4,7 @@
 #include <cmath>
 #include <complex>
 #include <limits>
+#include <numbers>
 
 #include <unsupported/Eigen/FFT>
 
@@ -174,12 +175,13 @@ double inverse_normal(double p) {
     double x = normal_quantile_guess(p);
     for (int step = 0; step < 2; ++step) {  // Halley's method on the distribution function
         double error = 0.5 * std::erfc(-x / std::sqrt(2.0)) - p;
-        double u = error * std::sqrt(2 * M_PI) * std::exp(x * x / 2);
+        double u = error * std::sqrt(2 * std::numbers::pi) * std::exp(x * x / 2);
         x -= u / (1 + x * u / 2);
     }
     return x;
 }
 
+// Knuth's Algorithm 5.2.2M, recording its compare-exchange steps.
 static void build_network(size_t count, sorting_network& network) {
     network.count = count;
     network.steps.clear();

@@ -94,6 +94,30 @@ TEST(SumDiagnostics, InverseNormalAndAutocovariances) {
     for (size_t t = 0; t < 150; ++t) EXPECT_NEAR(fft[t], direct[t], 1e-12) << "lag " << t;
 }
 
+TEST(SumDiagnostics, SortingNetworkSortsEveryShortCount) {
+    sorting_network network;
+    unsigned state = 7;
+    for (size_t n = 1; n <= 70; ++n) {  // 65 and more go to the general sort
+        std::vector<ranked> values;
+        for (size_t i = 0; i < n; ++i) {
+            state = state * 1103515245 + 12345;
+            values.push_back(
+                {static_cast<double>(state >> 16 & 15), static_cast<std::uint32_t>(i)});
+        }
+        std::vector<ranked> sorted = values;
+        sort_by_value(sorted.data(), n, network);
+        std::vector<bool> seen(n);
+        for (size_t i = 0; i < n; ++i) {
+            EXPECT_EQ(sorted[i].value, values[sorted[i].position].value) << n;
+            seen[sorted[i].position] = true;
+            if (i > 0) {
+                EXPECT_LE(sorted[i - 1].value, sorted[i].value) << n;
+            }
+        }
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), true), static_cast<long>(n));
+    }
+}
+
 namespace {
 
 // The test chains, built exactly as the reference computation built them.
