@@ -95,7 +95,7 @@ int prepare_draws(const file_names& names, std::FILE* out, const std::vector<par
     std::vector<size_t> lines;
     if (!count_sample_lines(out, selected, lines)) return report_unreadable(names.out);
     if (!reserve_draws(selected, lines, available_memory(), draws)) return 1;
-    std::rewind(out);
+    if (std::fseek(out, 0, SEEK_SET) != 0) return report_unreadable(names.out);
     return 0;
 }
 
