@@ -38,7 +38,8 @@ bool reserve_draws(const std::vector<parameter>& selected, const std::vector<siz
 inline void keep_draws(draw_store& store, size_t index, const parameter& p, long long sample,
                        const double* values) {
     if (static_cast<size_t>(sample) >= store.capacity[index]) return;  // the file grew meanwhile
-    std::copy(values, values + p.levels, store.values.get() + store.start[index] + sample * p.levels);
+    std::copy(values, values + p.levels,
+              store.values.get() + store.start[index] + sample * p.levels);
 }
 
 // The draws of one level of selected parameter `index`, in file order.

@@ -108,17 +108,17 @@ int summarise(const settings& options, const file_names& names, run_files& files
     std::vector<level_sums> sums;
     if (!allocate_sums(selected, sums)) return 1;
     draw_store draws;
-    bool keep_draws = wants_draws(options);
-    if (keep_draws) {
+    bool with_draws = wants_draws(options);
+    if (with_draws) {
         if (int status = prepare_draws(names, files.out.get(), selected, draws)) return status;
     }
-    sample_reader reader = make_sample_reader(selected, sums, keep_draws ? &draws : nullptr);
+    sample_reader reader = make_sample_reader(selected, sums, with_draws ? &draws : nullptr);
     if (!read_samples(files.out.get(), reader)) return report_unreadable(names.out);
     finish_statistics(selected, sums);
 
     summary_kind kind = decide_kind(options, selected);
     summary_input input{
-        options, kind, selected, sums, labels, files.lab.get(), keep_draws ? &draws : nullptr};
+        options, kind, selected, sums, labels, files.lab.get(), with_draws ? &draws : nullptr};
     write_summary(files.plog.get(), input);
     if (!close_written(files.plog.release(), names.plog)) return 1;
     if (!save_means(names, selected, sums)) return 1;
