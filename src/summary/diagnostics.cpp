@@ -319,7 +319,7 @@ bool order_folded(const std::vector<ranked>& split_order, double m, std::vector<
         double below = m - split_order[left - 1].value;
         double above = split_order[right].value - m;
         size_t take_left = below <= above;
-        size_t taken = right + (left - 1 - right) * take_left;
+        size_t taken = right + (left - 1 - right) * take_left;  // left - 1 or right (modular)
         folded[k] = {std::min(below, above), split_order[taken].position};
         left -= take_left;
         right += 1 - take_left;
