@@ -2,7 +2,7 @@
 # Installs the Debian packages the build and the tests need, when missing.
 set -e
 need=""
-for pkg in cmake make g++ libgtest-dev; do
+for pkg in cmake make g++ libgtest-dev libeigen3-dev; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
 done
 if [ -n "$need" ]; then

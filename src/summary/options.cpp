@@ -1,6 +1,8 @@
 #include "summary/options.h"
 
 #include <cctype>
+#include <charconv>
+#include <string>
 #include <string_view>
 
 #include "summary/lines.h"
@@ -35,6 +37,36 @@ static void set_nlev(const std::string& text, settings& options) {
     }
 }
 
+// A decimal number (exponent allowed; no hex, inf or nan) that is the whole text.
+static bool read_decimal(const std::string& text, double& value) {
+    const char* at = text.c_str();
+    const char* end = at + text.size();
+    if (at != end && *at == '+') ++at;
+    const char* digits = at != end && *at == '-' ? at + 1 : at;
+    if (digits == end || !(std::isdigit(static_cast<unsigned char>(*digits)) || *digits == '.'))
+        return false;
+    if (digits + 1 < end && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X'))
+        return false;
+    auto got = std::from_chars(at, end, value);
+    return got.ec == std::errc() && got.ptr == end;
+}
+
+// `name` or `name=P`: switches the interval on with mass P (0.95 when bare or invalid).
+static void set_mass(const char* name, const std::string& word, bool& on, double& mass) {
+    on = true;
+    mass = 0.95;
+    size_t length = std::char_traits<char>::length(name);
+    if (word.size() == length) return;
+    std::string text = word.substr(length + 1);
+    double value = 0;
+    if (read_decimal(text, value) && value > 0 && value < 1) {
+        mass = value;
+        return;
+    }
+    std::printf("Error: invalid number (%s) on %s option, %s is (re)set to default 0.95.\n",
+                text.c_str(), name, name);
+}
+
 void parse_options(const std::vector<std::string>& words, settings& options) {
     for (const std::string& word : words) {
         if (word == "table")
@@ -50,7 +82,12 @@ void parse_options(const std::vector<std::string>& words, settings& options) {
         else if (word.starts_with("par=")) {
             options.has_par = true;
             options.par = word.substr(4);
-        }
+        } else if (word == "ci" || word.starts_with("ci="))
+            set_mass("ci", word, options.ci, options.ci_mass);
+        else if (word == "hpd" || word.starts_with("hpd="))
+            set_mass("hpd", word, options.hpd, options.hpd_mass);
+        else if (word == "ess")
+            options.ess = true;
     }
 }
 

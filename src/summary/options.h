@@ -17,7 +17,18 @@ struct settings {
     bool table = false;
     bool title = true;
     bool head = true;
+    // Interval and convergence columns, each off unless its word is given.
+    bool ci = false;
+    double ci_mass = 0.95;  // P of the equal-tailed interval
+    bool hpd = false;
+    double hpd_mass = 0.95;  // P of the highest-density interval
+    bool ess = false;
 };
+
+// True when a column needs every draw of the selected levels, not sums only.
+inline bool wants_draws(const settings& options) {
+    return options.ci || options.hpd || options.ess;
+}
 
 enum class select_mode { levels, exact, prefix };
 

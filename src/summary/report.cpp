@@ -1,5 +1,6 @@
 #include "summary/report.h"
 
+#include "summary/columns.h"
 #include "summary/numbers.h"
 
 namespace tavosum {
@@ -26,12 +27,15 @@ static std::string title_of(const settings& options) {
 }
 
 static std::string header_of(const summary_input& input) {
+    std::vector<std::string> extras = extra_column_names(input.options);
+    std::string extra_names;
+    for (const std::string& name : extras) extra_names += "\t" + name;
     switch (input.kind) {
         case summary_kind::long_rows:
         case summary_kind::long_named:
-            return "parameter\tlabel\tpost.mean\tpost.stdev\n";
+            return "parameter\tlabel\tpost.mean\tpost.stdev" + extra_names + "\n";
         case summary_kind::single:
-            return "label\tpost.mean\tpost.stdev\n";
+            return "label\tpost.mean\tpost.stdev" + extra_names + "\n";
         case summary_kind::wide:
             break;
     }
@@ -41,6 +45,7 @@ static std::string header_of(const summary_input& input) {
     for (const parameter& p : input.selected) {
         std::string column = p.name.substr(cut);
         header += "\t" + column + ".pm\t" + column + ".psd";
+        for (const std::string& name : extras) header += "\t" + column + "." + name;
     }
     return header + "\n";
 }
@@ -52,10 +57,20 @@ static void append_mean_sd(std::string& out, const level_sums& stats) {
     append_g(out, stats.squares);
 }
 
+// The extra columns of one level of selected parameter `index`, when asked for.
+static void append_extras(std::string& out, const summary_input& input, size_t index, size_t level,
+                          level_work& work) {
+    if (!input.draws) return;
+    gather_draws(*input.draws, index, input.selected[index], level, work.draws);
+    append_extra_columns(out, input.options, work.draws.data(), work.draws.size(), work);
+}
+
 // Rows of the kinds long, long with names and single.
 static void write_rows(text_sink& sink, const summary_input& input) {
     level_labels labels;
-    for (const parameter& p : input.selected) {
+    level_work work;
+    for (size_t index = 0; index < input.selected.size(); ++index) {
+        const parameter& p = input.selected[index];
         if (p.samples == 0) continue;
         find_labels(input.labels, input.label_file, p.name, p.levels, labels);
         for (size_t level = 0; level < p.levels; ++level) {
@@ -65,6 +80,7 @@ static void write_rows(text_sink& sink, const summary_input& input) {
             if (input.kind != summary_kind::single) sink.text += '\t';
             sink.text += labels.of_level[level];
             append_mean_sd(sink.text, input.stats[p.offset + level]);
+            append_extras(sink.text, input, index, level, work);
             sink.text += '\n';
             sink.flush_if_full();
         }
@@ -76,10 +92,13 @@ static void write_wide(text_sink& sink, const summary_input& input) {
     const parameter& first = input.selected.front();
     level_labels labels;
     find_labels(input.labels, input.label_file, first.name, first.levels, labels);
+    level_work work;
     for (size_t level = 0; level < first.levels; ++level) {
         sink.text += labels.of_level[level];
-        for (const parameter& p : input.selected)
-            append_mean_sd(sink.text, input.stats[p.offset + level]);
+        for (size_t index = 0; index < input.selected.size(); ++index) {
+            append_mean_sd(sink.text, input.stats[input.selected[index].offset + level]);
+            append_extras(sink.text, input, index, level, work);
+        }
         sink.text += '\n';
         sink.flush_if_full();
     }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "summary/draws.h"
 #include "summary/labels.h"
 #include "summary/options.h"
 #include "summary/samples.h"
@@ -21,6 +22,7 @@ struct summary_input {
     const std::vector<level_sums>& stats;
     const label_index& labels;
     std::FILE* label_file;
+    const draw_store* draws = nullptr;  // for the extra columns, when asked for
 };
 
 // Title, header and body of the summary; write errors show at close.

@@ -8,8 +8,9 @@
 
 namespace tavosum {
 
-sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums) {
-    sample_reader reader{selected, sums, {}, {}};
+sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums,
+                                 draw_store* draws) {
+    sample_reader reader{selected, sums, {}, {}, draws};
     for (size_t i = 0; i < selected.size(); ++i) reader.lookup.try_emplace(selected[i].name, i);
     return reader;
 }
@@ -45,6 +46,7 @@ void take_sample_line(sample_reader& reader, std::string_view line, long long nu
         sums[level].sum += values[level];
         sums[level].squares += values[level] * values[level];
     }
+    if (reader.draws) keep_draws(*reader.draws, match->second, target, target.samples, values);
     ++target.samples;
 }
 

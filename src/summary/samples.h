@@ -5,6 +5,7 @@
 #include <string_view>
 #include <vector>
 
+#include "summary/draws.h"
 #include "summary/labels.h"
 #include "summary/selection.h"
 
@@ -22,11 +23,13 @@ struct level_sums {
 struct sample_reader {
     std::vector<parameter>& selected;
     std::vector<level_sums>& sums;
-    name_map<size_t> lookup;     // name -> first selected parameter of that name
-    std::vector<double> values;  // values of the line in hand
+    name_map<size_t> lookup;      // name -> first selected parameter of that name
+    std::vector<double> values;   // values of the line in hand
+    draw_store* draws = nullptr;  // keeps every draw too, when given
 };
 
-sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums);
+sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums,
+                                 draw_store* draws = nullptr);
 
 // Takes one sample line (without its end), `number` counting from 1. Lines of
 // white space are passed over; a line without a cycle number and a name, or

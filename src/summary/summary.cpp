@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "summary/draws.h"
 #include "summary/echo.h"
 #include "summary/labels.h"
 #include "summary/options.h"
@@ -86,6 +87,18 @@ bool save_means(const file_names& names, const std::vector<parameter>& selected,
     return close_written(mlog, names.mlog);
 }
 
+// With an interval or diagnostic asked for: counts the sample lines of the
+// selected parameters and reserves their draws, or refuses; then rewinds.
+// Returns 0 to go on, else the program's status.
+int prepare_draws(const file_names& names, std::FILE* out, const std::vector<parameter>& selected,
+                  draw_store& draws) {
+    std::vector<size_t> lines;
+    if (!count_sample_lines(out, selected, lines)) return report_unreadable(names.out);
+    if (!reserve_draws(selected, lines, available_memory(), draws)) return 1;
+    if (std::fseek(out, 0, SEEK_SET) != 0) return report_unreadable(names.out);
+    return 0;
+}
+
 // Everything after the files are open: select, read, summarise, report.
 int summarise(const settings& options, const file_names& names, run_files& files) {
     label_index labels;
@@ -94,12 +107,18 @@ int summarise(const settings& options, const file_names& names, run_files& files
     if (!select_parameters(labels, options, selected)) return 1;
     std::vector<level_sums> sums;
     if (!allocate_sums(selected, sums)) return 1;
-    sample_reader reader = make_sample_reader(selected, sums);
+    draw_store draws;
+    bool with_draws = wants_draws(options);
+    if (with_draws) {
+        if (int status = prepare_draws(names, files.out.get(), selected, draws)) return status;
+    }
+    sample_reader reader = make_sample_reader(selected, sums, with_draws ? &draws : nullptr);
     if (!read_samples(files.out.get(), reader)) return report_unreadable(names.out);
     finish_statistics(selected, sums);
 
     summary_kind kind = decide_kind(options, selected);
-    summary_input input{options, kind, selected, sums, labels, files.lab.get()};
+    summary_input input{
+        options, kind, selected, sums, labels, files.lab.get(), with_draws ? &draws : nullptr};
     write_summary(files.plog.get(), input);
     if (!close_written(files.plog.release(), names.plog)) return 1;
     if (!save_means(names, selected, sums)) return 1;
