@@ -34,6 +34,19 @@ std::string default_plog() {
     return plog;
 }
 
+// The per-parameter means of the default run, as its case expects them.
+const std::string default_mlog = read_file(std::string(CASES_DIR) + "/sum-default/expected/run.mlog");
+
+// One console row: columns start at 21, 61 and 81 characters.
+std::string row(std::string a, std::string b, std::string c, const std::string& d) {
+    a.resize(21, ' ');
+    b.resize(40, ' ');
+    c.resize(20, ' ');
+    return a + b + c + d + "\n";
+}
+
+const std::string saved = "tavosum (1.1) finished - summary is saved in run.plog\n";
+
 }  // namespace
 
 TEST(SumRun, BadVariableLineStopsTheJobFileAndTheRunGoesOn) {
