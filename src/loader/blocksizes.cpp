@@ -15,22 +15,6 @@ namespace {
 
 constexpr int NO_SIZE = 9;
 
-// The integer written after the first option word beginning with "!size="
-// (case ignored), read as "%d" reads it; none when there is no such word or
-// no integer follows it.
-std::optional<int32_t> size_option(const datacol& col) {
-    constexpr std::string_view prefix = "!size=";
-    int32_t cursor = 0;
-    for (int32_t i = 0; i < col.options.count; ++i) {
-        const char* option = next_token(col.options, cursor);
-        if (!begins_ignoring_case(option, prefix)) continue;
-        int value = 0;
-        if (!read_int(option + prefix.size(), value, int_overflow::clamp).ok()) return std::nullopt;
-        return value;
-    }
-    return std::nullopt;
-}
-
 int32_t records_of(const dataset* linked) { return linked ? linked->nrec : 0; }
 
 // Tokens per line of a genotype block: two allele tokens per marker when its

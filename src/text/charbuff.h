@@ -14,7 +14,7 @@ struct charbuff {
     int32_t used = 0;          // bytes stored, NULs included
     int32_t count = 0;         // complete strings stored (NUL bytes)
     int32_t expected = 0;      // strings the owner expects in total; 0 = unknown
-    int32_t increment = 0;     // growth step when no estimate can be made
+    int32_t increment = 0;     // smallest growth step (a step is at least half the capacity)
 
     bool absent() const { return buffer.empty(); }
     const char* data() const { return buffer.empty() ? "" : buffer.data(); }
