@@ -1,13 +1,10 @@
 // Block sizes of a data set's columns, fixed right before its file is read,
 // and the creation of the columns' buffers and storage.
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 
 #include "sheets/datasheet.h"
-#include "text/keywords.h"
-#include "text/numbers.h"
 #include "loader/loader.h"
 
 namespace tavo {
