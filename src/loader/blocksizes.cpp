@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "sheets/datasheet.h"
+#include "text/lines.h"
 #include "loader/loader.h"
 
 namespace tavo {
@@ -94,9 +95,16 @@ int set_block_sizes(dataset& ds) {
         if (sized == NO_SIZE) return NO_SIZE;
         failures += sized;
     }
+    // No buffer can need more than the file holds (a line, or every token
+    // with its NUL): one long first token must not size a buffer for all.
+    const int64_t file_bytes = ds.in ? regular_file_bytes(ds.in.get()) : -1;
     for (datacol& col : sheet.first(static_cast<size_t>(ds.nfields))) {
         if (col.nostore) continue;
         if (alloctmpstore(col) != 0) ++failures;
+        if (file_bytes >= 0) {
+            limit_charbuff(col.tokens, file_bytes + 1);
+            limit_charbuff(col.values, file_bytes + ds.nrec + 1);
+        }
         if (allocdatacol(col) != 0) ++failures;
     }
     return failures;

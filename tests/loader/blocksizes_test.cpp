@@ -75,6 +75,10 @@ TEST(BlockSizes, GenotypeBlocksReadOneOrTwoTokensPerMarker) {
         }
         EXPECT_EQ(fields(*g.geno)[0].nrec, 3);
         EXPECT_EQ(fields(*g.geno)[0].links.size(), 3u);
+        // No buffer's estimate may pass what the file holds: a line, or every token with its NUL.
+        const int32_t file_bytes = 3 * 4002;
+        EXPECT_EQ(col.tokens.limit, file_bytes + 1);
+        EXPECT_EQ(fields(*g.geno)[0].values.limit, file_bytes + 3 + 1);
     }
 }
 

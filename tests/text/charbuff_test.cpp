@@ -57,6 +57,18 @@ TEST(Addbuff, GrowsByHalfItsCapacityAtLeastTheIncrementWithoutEstimate) {
     EXPECT_EQ(small_estimate.capacity, 75);
 }
 
+// A long first string must not size the buffer for every expected string
+// beyond what the owner's data can hold; the limit never stops growth.
+TEST(Addbuff, LimitCapsTheEstimateButNotTheStep) {
+    charbuff buf = full_buffer(2000, 0, 1000, 10);  // estimate 1000 * 2001
+    limit_charbuff(buf, 5000);
+    addbuff(buf, 'x');
+    EXPECT_EQ(buf.capacity, 5000);
+    buf.used = buf.capacity;
+    addbuff(buf, 'y');
+    EXPECT_EQ(buf.capacity, 7500);  // past the limit: the geometric step
+}
+
 // One long text costs a number of growths logarithmic in its length, so the
 // bytes copied stay linear in it, whatever the increment or estimate.
 TEST(Addbuff, OneLongTextGrowsGeometrically) {
