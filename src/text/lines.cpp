@@ -106,7 +106,7 @@ int64_t count_lines(FILE* in, line_ends ends) {
 
 int64_t regular_file_bytes(FILE* in) {
     struct stat info {};
-    if (fstat(fileno(in), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    if (in == nullptr || fstat(fileno(in), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
     return static_cast<int64_t>(info.st_size);
 }
 
