@@ -25,6 +25,7 @@ void log_availability(FILE* log, const char* what, const std::string& name, bool
 
 // Has the job file read; true when it was read without problems.
 bool read_job(run_settings& s) {
+    s.jobdata.file_name = s.job_file;
     const int problems = read_jobfile(s.job_in.get(), s.jobdata);
     if (problems != 0) {
         std::fprintf(s.log, "   ... but with reading problems\n");

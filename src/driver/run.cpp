@@ -6,6 +6,7 @@
 
 #include "genomic/model.h"
 #include "genomic/cycles.h"
+#include "text/lines.h"
 
 namespace tavo {
 
@@ -58,6 +59,9 @@ int scan_model(run_settings& s, genomic_model& model) {
     opt.usefit = s.usefit;
     opt.broad = s.broad;
     opt.bywindow = s.bywindow;
+    opt.model_file = s.model_file;
+    opt.sample_file = s.sample_file;
+    opt.sample_bytes = regular_file_bytes(s.sample_in.get());
     return model_scan(s.model_in.get(), opt, s.block, model);
 }
 

@@ -108,8 +108,8 @@ struct kind_counts {
     int dominance = 0;
 };
 
-// Calls `take(record)` for every readable record of the block field; reports
-// unreadable records when `report` is set.
+// Calls `take(record, line)` for every readable record of the block field,
+// with the line it starts on; reports unreadable records when `report` is set.
 template <typename Take>
 void each_block_record(FILE* mod, const std::string& block_name, bool report, Take take) {
     model_record rec;
@@ -122,13 +122,13 @@ void each_block_record(FILE* mod, const std::string& block_name, bool report, Ta
             if (report) std::printf("! Model description line %d cannot be read - skipped\n", start_line);
             continue;
         }
-        if (on_block_field(rec.term, block_name)) take(rec);
+        if (on_block_field(rec.term, block_name)) take(rec, start_line);
     }
 }
 
 kind_counts count_terms(FILE* mod, const std::string& block_name) {
     kind_counts counts;
-    each_block_record(mod, block_name, true, [&](const model_record& rec) {
+    each_block_record(mod, block_name, true, [&](const model_record& rec, int) {
         if (rec.kind == KIND_REGRESSION) {
             ++counts.regression;
             std::printf("Found reg model term: %s\n", rec.name.c_str());
@@ -182,15 +182,29 @@ std::string searched_name(const std::string& name, bool usefit) {
     return prefixed;
 }
 
+// A regression vector is one line of the sample file per cycle: a length
+// needs 2 bytes per value (a digit and a separator) of that file, or its
+// vector would be allocated from a few bytes of declaration.
+bool length_fits(const model_record& rec, int line, const model_options& opt) {
+    if (opt.sample_bytes < 0 || rec.length <= (opt.sample_bytes + 1) / 2) return true;
+    std::printf("! %s line %d declares %s with %lld values, more than %s can hold\n", opt.model_file.c_str(), line,
+                rec.name.c_str(), static_cast<long long>(rec.length), opt.sample_file.c_str());
+    return false;
+}
+
 // Second pass: names and lengths of the terms, in the order of their lines.
-void fill_terms(FILE* mod, const model_options& opt, genomic_model& model) {
+// ERR_MODEL_REFUSED when a regression length is more than the sample file
+// can hold (every such line is reported).
+int fill_terms(FILE* mod, const model_options& opt, genomic_model& model) {
     std::rewind(mod);
     int reg = -1;
     int add = -1;
     int dom = -1;
     const bool regression = model.kind == model_kind::regression;
-    each_block_record(mod, opt.block_name, false, [&](const model_record& rec) {
+    int refused = 0;
+    each_block_record(mod, opt.block_name, false, [&](const model_record& rec, int line) {
         if (regression && rec.kind == KIND_REGRESSION && reg + 1 < model.T) {
+            if (!length_fits(rec, line, opt)) refused = ERR_MODEL_REFUSED;
             genomic_term& t = model.terms[++reg];
             t.label = term_label(rec.name);
             t.reg_name = searched_name(rec.name, opt.usefit);
@@ -206,6 +220,7 @@ void fill_terms(FILE* mod, const model_options& opt, genomic_model& model) {
             t.dom_len = rec.length;
         }
     });
+    return refused;
 }
 
 int check_dominance(const genomic_model& model, bool broad) {
@@ -341,7 +356,7 @@ int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_
         std::printf("! Problem allocating memory ... \n");
         return ERR_MODEL_REFUSED;
     }
-    fill_terms(mod, opt, model);
+    if (int refused = fill_terms(mod, opt, model)) return refused;
     if (int refused = check_dominance(model, opt.broad)) return refused;
     model.N = ctx.blockset != nullptr ? ctx.blockset->nrec : 0;
     set_groups(opt, ctx, model);

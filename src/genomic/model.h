@@ -18,6 +18,11 @@ struct model_options {
     bool usefit = false;   // search the "fit." parameters instead
     bool broad = false;    // dominance in the broad sense
     int bywindow = 0;      // window width (odd and positive), 0 without windows
+    // The files named when a declared length is more than the sample file
+    // can hold, and that file's size in bytes (-1: unknown, no check).
+    std::string model_file;
+    std::string sample_file;
+    int64_t sample_bytes = -1;
 };
 
 // Reads the open model description twice (it is left at its end), builds the

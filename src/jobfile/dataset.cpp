@@ -159,6 +159,10 @@ int dataset_word(dataset& ds, std::string_view word, int jobline) {
         ds.stage = 2;
     }
     addtext(ds.fieldlist, word);
+    try {
+        ds.field_lines.push_back(jobline);
+    } catch (const std::bad_alloc&) {  // messages then name no line
+    }
     return 0;
 }
 

@@ -38,6 +38,7 @@ enum class setup_status : uint8_t {
     empty = 9,
     keys_differ = 10,     // block data set and filter have no common key
     no_block_size = 11,
+    too_many_values = 12, // a block declared with more values than its data file can hold
     load_failed = 1,      // set by the loader; shares the code of no_file_name
 };
 
@@ -54,6 +55,8 @@ struct dataset {
     file_ptr in;                      // the open data file
     std::string missing = "NA";       // missing-value code of the data file
     charbuff fieldlist;               // field words, one string each
+    std::vector<int32_t> field_lines; // job file line of each field word (none for a header line)
+    int read_errno = 0;               // the system's reason when the data file could not be read
     double maxmiss = 0.2;
     double minmaf = 0.01;
     bool allele_pair_markers = false; // an allele-pair genotype block takes its markers from here
@@ -85,6 +88,7 @@ struct dataset {
 struct job {
     std::string data_path;                       // $path, put before every data file name
     std::string output_path;                     // $path_out, kept only
+    std::string file_name;                       // the job file, as messages name it
     std::vector<std::unique_ptr<dataset>> sets;  // owns every dataset
     dataset* first = nullptr;                    // head of the list in job order
 };

@@ -1,35 +1,17 @@
 // Block sizes of a data set's columns, fixed right before its file is read,
 // and the creation of the columns' buffers and storage.
 #include <cstdio>
-#include <cstdlib>
 #include <limits>
 #include <optional>
 
 #include "sheets/datasheet.h"
-#include "text/keywords.h"
-#include "text/numbers.h"
+#include "text/lines.h"
 #include "loader/loader.h"
 
 namespace tavo {
 namespace {
 
 constexpr int NO_SIZE = 9;
-
-// The integer written after the first option word beginning with "!size="
-// (case ignored), read as "%d" reads it; none when there is no such word or
-// no integer follows it.
-std::optional<int32_t> size_option(const datacol& col) {
-    constexpr std::string_view prefix = "!size=";
-    int32_t cursor = 0;
-    for (int32_t i = 0; i < col.options.count; ++i) {
-        const char* option = next_token(col.options, cursor);
-        if (!begins_ignoring_case(option, prefix)) continue;
-        int value = 0;
-        if (!read_int(option + prefix.size(), value, int_overflow::clamp).ok()) return std::nullopt;
-        return value;
-    }
-    return std::nullopt;
-}
 
 int32_t records_of(const dataset* linked) { return linked ? linked->nrec : 0; }
 
@@ -113,9 +95,16 @@ int set_block_sizes(dataset& ds) {
         if (sized == NO_SIZE) return NO_SIZE;
         failures += sized;
     }
+    // No buffer can need more than the file holds (a line, or every token
+    // with its NUL): one long first token must not size a buffer for all.
+    const int64_t file_bytes = ds.in ? regular_file_bytes(ds.in.get()) : -1;
     for (datacol& col : sheet.first(static_cast<size_t>(ds.nfields))) {
         if (col.nostore) continue;
         if (alloctmpstore(col) != 0) ++failures;
+        if (file_bytes >= 0) {
+            limit_charbuff(col.tokens, file_bytes + 1);
+            limit_charbuff(col.values, file_bytes + ds.nrec + 1);
+        }
         if (allocdatacol(col) != 0) ++failures;
     }
     return failures;

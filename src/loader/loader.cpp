@@ -3,7 +3,9 @@
 #include "loader/loader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "sheets/datasheet.h"
@@ -223,7 +225,12 @@ int load_file(dataset& ds, FILE* log) {
     if (!prepare_indexes(st)) return 1;
     plan_genotypes(st);
     pass_leading_lines(ds);
+    errno = 0;
     const int result = read_records(st);
+    if (ds.in && ferror(ds.in.get())) {  // a read error (a folder) is no end of the data
+        printf("! File %s cannot be read: %s\n", ds.file.c_str(), strerror(errno != 0 ? errno : EIO));
+        return 1;
+    }
     if (result != READ_END || st.reading_problems > 0) {
         report_reading_failure(st, result);
         return 1;

@@ -3,6 +3,7 @@
 #include "setup/setup.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -19,15 +20,20 @@ bool named(const dataset& ds, std::string_view role) { return equal_ignoring_cas
 bool has_no_key(const dataset& ds) { return ds.key.empty() || ds.key == "[nokey]"; }
 
 int64_t count_lines(FILE* in) {
+    errno = 0;
     const int64_t lines = tavo::count_lines(in, line_ends::any);
+    const int reason = errno;
     rewind(in);
+    errno = reason;
     return lines;
 }
 
-std::vector<std::string> read_header_words(FILE* in) {
+std::vector<std::string> read_header_words(FILE* in, int& read_errno) {
     std::vector<std::string> words;
     std::string line;
+    errno = 0;
     read_line(in, line, line_ends::any);
+    read_errno = ferror(in) ? (errno != 0 ? errno : EIO) : 0;
     std::string_view rest = line;
     for (std::string_view word = take_word(rest); !word.empty(); word = take_word(rest)) words.emplace_back(word);
     rewind(in);
@@ -103,10 +109,14 @@ bool decide_appending(dataset& ds, const setup_context& ctx) {
     return true;
 }
 
-void take_header(dataset& ds) {
-    const std::vector<std::string> words = read_header_words(ds.in.get());
+// False when the header line cannot be read (a folder, a read error).
+bool take_header(dataset& ds) {
+    const std::vector<std::string> words = read_header_words(ds.in.get(), ds.read_errno);
+    if (ds.read_errno != 0) return false;
     init_charbuff(ds.fieldlist, 100, 50, 0);
+    ds.field_lines.clear();  // the names now come from line 1 of the data file
     for (const std::string& word : words) addtext(ds.fieldlist, word);
+    return true;
 }
 
 // The words of the field list, in order.
@@ -134,18 +144,30 @@ bool lay_out_sheet(dataset& ds) {
     return true;
 }
 
+// Line of the k-th field word in the file that declares it: the job file,
+// or line 1 of the data file when its header names the fields; 0 unknown.
+int32_t word_line(const dataset& ds, size_t k) {
+    if (ds.header) return 1;
+    return k < ds.field_lines.size() ? ds.field_lines[k] : 0;
+}
+
 // Names the columns from the field words: "!" words are options of the field
 // before them, "name[...]" declares a block field, with "!size=" + the text
-// between the brackets when there is any.
+// between the brackets when there is any. Each column keeps the line of the
+// word that declared it or, later, its size.
 void name_fields(dataset& ds, const std::vector<std::string_view>& words) {
     const std::span<datacol> sheet = fields(ds);
     size_t current = 0;
-    for (std::string_view word : words) {
+    for (size_t k = 0; k < words.size(); ++k) {
+        const std::string_view word = words[k];
         if (is_field_option(word)) {
-            if (current > 0) addtext(sheet[current - 1].options, word);
+            if (current == 0) continue;
+            addtext(sheet[current - 1].options, word);
+            if (begins_ignoring_case(word, "!size=")) sheet[current - 1].declared_line = word_line(ds, k);
             continue;
         }
         datacol& col = sheet[current++];
+        col.declared_line = word_line(ds, k);
         const size_t bracket = word.find('[');
         if (bracket == std::string_view::npos) {
             col.name = word;
@@ -189,7 +211,10 @@ setup_status count_records(dataset& ds) {
     }
     rewind(ds.in.get());
     const int64_t lines = count_lines(ds.in.get());
-    if (lines < 0) return setup_status::cannot_open;
+    if (lines < 0) {
+        ds.read_errno = errno != 0 ? errno : EIO;
+        return setup_status::cannot_open;
+    }
     const int64_t records = lines - (ds.header ? 1 : 0) - ds.nskip;
     if (records <= 0) return setup_status::empty;
     ds.nrec = static_cast<int32_t>(std::min<int64_t>(records, std::numeric_limits<int32_t>::max()));
@@ -198,7 +223,10 @@ setup_status count_records(dataset& ds) {
 
 // Steps after the file is open and the links are known.
 void prepare_sheet(dataset& ds) {
-    if (ds.header) take_header(ds);
+    if (ds.header && !take_header(ds)) {
+        ds.status = setup_status::cannot_open;
+        return;
+    }
     const std::vector<std::string_view> words = field_words(ds);
     ds.nfields = static_cast<int32_t>(std::count_if(words.begin(), words.end(),
                                                     [](std::string_view w) { return !is_field_option(w); }));

@@ -2,6 +2,7 @@
 // links and the statistics fields of marker maps; and the set-up messages.
 #include <array>
 #include <cstdio>
+#include <cstring>
 
 #include "text/keywords.h"
 #include "setup/setup.h"
@@ -173,6 +174,8 @@ int type_datasets(job& j) {
     for (dataset* d = j.first; d; d = d->next) type_dataset(*d, j);
     // Only now are all marker flags known, whatever the order of declaration.
     for (dataset* d = j.first; d; d = d->next) give_marker_statistics(*d, j);
+    for (dataset* d = j.first; d; d = d->next)
+        if (d->status == setup_status::ok) check_block_values(*d, j);
     return report_typing(j);
 }
 
@@ -183,7 +186,10 @@ void write_status_message(dataset& ds, const std::string& data_path, const datas
         m += "ERROR missing file name for data " + std::to_string(ds.number) + "[" + ds.file + "]\n";
         break;
     case setup_status::cannot_open:
-        m += "ERROR problem opening file [" + data_path + ds.file + "] for data " + std::to_string(ds.number) + "\n";
+        if (ds.read_errno != 0)  // opened, but not readable (a folder, a read error)
+            m += "! File " + data_path + ds.file + " cannot be read: " + std::strerror(ds.read_errno) + "\n";
+        else
+            m += "ERROR problem opening file [" + data_path + ds.file + "] for data " + std::to_string(ds.number) + "\n";
         break;
     case setup_status::ped_without_key:
         m += "ERROR data " + data_ref(ds) + " marked as \"ped\" has no identified key field\n";

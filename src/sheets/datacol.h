@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,10 +71,16 @@ struct datacol {
     std::vector<int32_t> links;                  // per record: match count or record number
     std::vector<const char*> names;              // per level: level or allele name
     charbuff options;          // the field's own option words, NUL-separated
+    int32_t declared_line = 0; // line of the word that declared the field or its size; 0 unknown
 };
 
 // Creates a column with its defaults; the option buffer gets 50 bytes, step 50.
 // Returns the result of init_charbuff.
 int init_datacol(datacol& col);
+
+// The integer written after the first option word beginning with "!size="
+// (case ignored), read as "%d" reads it with a clamp at the int limits; none
+// when there is no such word or no integer follows it.
+std::optional<int32_t> size_option(const datacol& col);
 
 }  // namespace tavo

@@ -1,6 +1,9 @@
 #include "summary/labels.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cstdlib>
 
 #include "summary/lines.h"
 #include "summary/numbers.h"
@@ -22,10 +25,29 @@ bool read_label_index(std::FILE* file, const std::string& file_name, label_index
         }
         head.name = name;
         head.offset = reader.line_offset;
+        head.line = reader.line_number;
         index.first.try_emplace(head.name, index.lines.size());
         index.lines.push_back(std::move(head));
     }
     return !reader.failed;
+}
+
+bool levels_fit(const label_index& index, const std::string& name, size_t levels, std::FILE* samples,
+                const std::string& sample_file) {
+    struct stat info {};
+    if (fstat(fileno(samples), &info) != 0 || !S_ISREG(info.st_mode)) return true;  // size unknown
+    const auto bytes = static_cast<std::uint64_t>(info.st_size);
+    if (levels <= (bytes + 1) / 2) return true;
+    long long line = 0;
+    for (const label_line& head : index.lines) {
+        if (head.name == name && static_cast<size_t>(std::llabs(head.count)) == levels) {
+            line = head.line;
+            break;
+        }
+    }
+    std::printf("! %s line %lld declares %s with %zu values, more than %s can hold\n", index.file_name.c_str(), line,
+                name.c_str(), levels, sample_file.c_str());
+    return false;
 }
 
 // The text of the label line that starts at `offset`.

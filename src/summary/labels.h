@@ -24,6 +24,7 @@ struct label_line {
     std::string name;
     int count = 0;             // number of levels is its absolute value
     std::uint64_t offset = 0;  // where the line starts in the file, to read its labels later
+    long long line = 0;        // its line number, for messages
 };
 
 // The heads of the label lines, without their labels: memory grows with the
@@ -38,6 +39,14 @@ struct label_index {
 // passed over; a line without a name and a whole-number count is skipped with
 // a message. False when the file cannot be read to its end.
 bool read_label_index(std::FILE* file, const std::string& file_name, label_index& index);
+
+// Whether the sample file can hold the `levels` values of one line of
+// parameter `name`, at 2 bytes per value (a digit and a separator): a count
+// beyond that would have memory allocated for values that cannot exist. When
+// it cannot, prints "! %s line %d declares %s with %lld values, more than %s
+// can hold\n" (label file, line, name, count, sample file).
+bool levels_fit(const label_index& index, const std::string& name, size_t levels, std::FILE* samples,
+                const std::string& sample_file);
 
 // The labels of one parameter, one view per level, into the label line or
 // into the level numbers given to levels without a label. Filled in place, as

@@ -105,6 +105,8 @@ int summarise(const settings& options, const file_names& names, run_files& files
     if (!read_label_index(files.lab.get(), names.lab, labels)) return report_unreadable(names.lab);
     std::vector<parameter> selected;
     if (!select_parameters(labels, options, selected)) return 1;
+    for (const parameter& p : selected)
+        if (!levels_fit(labels, p.name, p.levels, files.out.get(), names.out)) return 1;
     std::vector<level_sums> sums;
     if (!allocate_sums(selected, sums)) return 1;
     draw_store draws;

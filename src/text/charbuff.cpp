@@ -1,5 +1,6 @@
 #include "text/charbuff.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -34,12 +35,23 @@ int init_charbuff(charbuff& buf, int capacity, int increment, int expected) {
 }
 
 // The next capacity of a full buffer: an estimate for all expected strings
-// from the average length so far, else one more increment. Computed in 64
-// bits so that a large estimate cannot wrap.
+// from the average length so far (at most the buffer's limit, when it has
+// one), but never less than a geometric step (half the capacity, at least the
+// increment), so that a text of any length is stored in time linear in its
+// length. The step stops at the 32-bit limit; the estimate is computed in 64
+// bits so that it cannot wrap, and one beyond that limit is a failed growth.
 static int64_t grown_capacity(const charbuff& buf) {
-    if (buf.expected > 0 && buf.count < buf.expected)
-        return int64_t{buf.expected} * (int64_t{buf.used} / (int64_t{buf.count} + 1) + 1);
-    return int64_t{buf.capacity} + buf.increment;
+    constexpr int64_t most = std::numeric_limits<int32_t>::max();
+    const int64_t step = std::max<int64_t>(buf.increment, buf.capacity / 2);
+    const int64_t stepped = std::min(int64_t{buf.capacity} + step, most);
+    if (buf.expected <= 0 || buf.count >= buf.expected) return stepped;
+    int64_t estimate = int64_t{buf.expected} * (int64_t{buf.used} / (int64_t{buf.count} + 1) + 1);
+    if (buf.limit > 0) estimate = std::min<int64_t>(estimate, buf.limit);
+    return std::max(estimate, stepped);
+}
+
+void limit_charbuff(charbuff& buf, int64_t bytes) {
+    buf.limit = static_cast<int32_t>(std::clamp<int64_t>(bytes, 1, std::numeric_limits<int32_t>::max()));
 }
 
 static void lose_buffer(charbuff& buf) {

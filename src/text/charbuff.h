@@ -14,7 +14,8 @@ struct charbuff {
     int32_t used = 0;          // bytes stored, NULs included
     int32_t count = 0;         // complete strings stored (NUL bytes)
     int32_t expected = 0;      // strings the owner expects in total; 0 = unknown
-    int32_t increment = 0;     // growth step when no estimate can be made
+    int32_t increment = 0;     // smallest growth step (a step is at least half the capacity)
+    int32_t limit = 0;         // most bytes the owner can ever store (0 = unknown): caps the estimate
 
     bool absent() const { return buffer.empty(); }
     const char* data() const { return buffer.empty() ? "" : buffer.data(); }
@@ -32,6 +33,11 @@ void addbuff(charbuff& buf, char byte);
 // bytes themselves while there is room. False when the buffer is absent or
 // could not grow (it is then lost, after "? addbuff: allocating problem\n").
 bool grow_charbuff(charbuff& buf);
+
+// Sets the most bytes the buffer can ever need (clamped to the 32-bit range):
+// one long first string must not make the estimate for all expected strings
+// ask for more than the data can hold.
+void limit_charbuff(charbuff& buf, int64_t bytes);
 
 // Appends the bytes of a text followed by its NUL.
 void addtext(charbuff& buf, std::string_view text);

@@ -3,6 +3,7 @@
 // move it) keeps every link valid.
 #include "text/keyindex.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -65,9 +66,11 @@ int32_t split(keyindex& index, int32_t node) {
     return right;
 }
 
-// Adds `increment` nodes. A failed growth leaves the index without nodes.
+// Adds half the capacity, at least `increment` nodes: a geometric step keeps
+// the inserts of many keys linear in their number. A failed growth leaves
+// the index without nodes.
 bool grow_nodes(keyindex& index) {
-    const int64_t wanted = int64_t{index.capacity} + index.increment;
+    const int64_t wanted = int64_t{index.capacity} + std::max<int64_t>(index.increment, index.capacity / 2);
     try {
         if (index.increment <= 0 || wanted > std::numeric_limits<int32_t>::max())
             throw std::bad_alloc();

@@ -21,7 +21,7 @@ enum class keykind : uint8_t { reference, copying };
 
 struct keyindex {
     int32_t capacity = 0;   // nodes allocated
-    int32_t increment = 0;  // nodes added per growth step
+    int32_t increment = 0;  // fewest nodes added per growth step (a step is at least half the capacity)
     int32_t count = 0;      // nodes in use (array position = order of first insertion)
     int32_t last = -1;      // copying kind: newest node, -1 when empty
     int32_t root = -1;      // root node position, -1 = none

@@ -1,5 +1,7 @@
 #include "text/lines.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -100,6 +102,12 @@ int64_t count_lines(FILE* in, line_ends ends) {
     // Text after the last line end; by the LF rule a final CR is such text.
     if (any && last != '\n' && !(cr_ends && last == '\r')) ++lines;
     return lines;
+}
+
+int64_t regular_file_bytes(FILE* in) {
+    struct stat info {};
+    if (in == nullptr || fstat(fileno(in), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+    return static_cast<int64_t>(info.st_size);
 }
 
 void start_lines(line_source& s, FILE* in, line_ends ends, size_t chunk) {

@@ -46,6 +46,10 @@ void skip_line(FILE* in, line_ends ends);
 // -1 when reading it failed.
 int64_t count_lines(FILE* in, line_ends ends);
 
+// Bytes of the regular file behind the stream; -1 for no stream, a stream
+// that is no regular file (a pipe, a device) or one whose size cannot be had.
+int64_t regular_file_bytes(FILE* in);
+
 // The lines of a whole stream, read in large chunks into one reused buffer
 // and handed out in place: for files read once from start to end.
 struct line_source {

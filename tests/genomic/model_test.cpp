@@ -245,6 +245,24 @@ TEST(ModelScan, RegressionVectorsMustCoverTheBlockColumns) {
     EXPECT_TRUE(f.model.terms[1].add_effects.empty());
 }
 
+// A regression length needs 2 bytes per value of the sample file (the last
+// value may lack its separator); beyond that nothing is allocated.
+TEST(ModelScan, RegressionLengthsMustFitTheSampleFile) {
+    model_fixture f;
+    f.covariate_block();
+    f.opt.model_file = "run.mod";
+    f.opt.sample_file = "run.out";
+    f.opt.sample_bytes = 7;
+    scan_result r = f.scan("r1 3 4 0 0 r$geno\nr2 3 400000000 0 0 r$geno\nr3 3 5 0 0 r$geno\n");
+    EXPECT_EQ(r.code, tavo::ERR_MODEL_REFUSED);
+    EXPECT_TRUE(ends_with(r.console, "! run.mod line 2 declares r2 with 400000000 values, more than run.out can hold\n"
+                                     "! run.mod line 3 declares r3 with 5 values, more than run.out can hold\n"));
+    EXPECT_TRUE(f.model.terms[1].reg_effects.empty());
+
+    f.opt.sample_bytes = -1;  // size unknown: no check
+    EXPECT_EQ(f.scan("r1 3 5 0 0 r$geno\n").code, 0);
+}
+
 TEST(ModelScan, GroupsAndArraySizes) {
     struct expected {
         int window;

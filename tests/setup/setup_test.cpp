@@ -128,15 +128,52 @@ TEST(SetupStatus, EmptyData) {
                            "ERROR data 3 [all_skipped.txt] appears to be empty (line count is zero)\n");
 }
 
-// A data file that opens but cannot be read (here a folder) is no empty file.
+// A data file that opens but cannot be read (here a folder) is no empty file
+// and, with a header line, no file without field names.
 TEST(SetupStatus, DataFileThatCannotBeReadIsNotEmpty) {
     test_job t;
     std::filesystem::create_directory(t.dir.file("folder.txt"));
+    std::filesystem::create_directory(t.dir.file("headed.txt"));
     dataset& ds = t.add("", "1", "folder.txt", {"x"});
+    dataset& headed = t.add("", "2", "headed.txt", {});
+    headed.header = true;
     const auto run = t.setup();
-    EXPECT_EQ(run.result, 1);
+    EXPECT_EQ(run.result, 2);
     EXPECT_EQ(ds.status, setup_status::cannot_open);
-    EXPECT_EQ(run.console, "ERROR problem opening file [" + t.j.data_path + "folder.txt] for data 1\n");
+    EXPECT_EQ(headed.status, setup_status::cannot_open);
+    EXPECT_EQ(run.console, "! File " + t.j.data_path + "folder.txt cannot be read: Is a directory\n"
+                           "! File " + t.j.data_path + "headed.txt cannot be read: Is a directory\n");
+}
+
+// A block's declared values need 2 bytes each of its data file (the last one
+// may lack its separator), whether its size is written between the brackets,
+// as "!size=" or comes from a linked data set; an appended data set's own
+// file need hold one record.
+TEST(SetupStatus, BlockDeclaringMoreValuesThanItsFileCanHold) {
+    test_job t;
+    t.j.file_name = "run.tavo";
+    t.write("g.txt", "1 0.5 0.2\n2 0.1 0.3");  // 19 bytes: room for 10 values
+    t.write("one.txt", "1 2 3\n");
+    t.write("m.txt", "m1\nm2\nm3\n");
+    t.write("snp.txt", "1 0 1\n2 1\n");       // 2 records x 3 markers do not fit in 10 bytes
+    dataset& fits = t.declare("data id1 fits", "file=g.txt id1 cov[5]");
+    dataset& appended = t.declare("data ID1 app", "file=one.txt ID1 more[2]");
+    dataset& big = t.declare("data id2 big", "file=g.txt id2 cov[11]");
+    dataset& sized = t.declare("data id3 sized", "file=g.txt id3 f[] !size=6");
+    t.declare("data snp markers", "file=m.txt snp");
+    dataset& coded = t.declare("data id4 coded", "file=snp.txt id4 snp[] !genot012");
+    const auto run = t.setup();
+    EXPECT_EQ(run.result, 3);
+    EXPECT_EQ(fits.status, setup_status::ok);
+    EXPECT_EQ(appended.link_target, &fits);
+    EXPECT_EQ(appended.status, setup_status::ok);
+    EXPECT_EQ(big.status, setup_status::too_many_values);
+    EXPECT_EQ(sized.status, setup_status::too_many_values);
+    EXPECT_EQ(coded.status, setup_status::too_many_values);
+    const std::string path = t.j.data_path;
+    EXPECT_EQ(run.console, "! run.tavo line 2 declares cov with 22 values, more than " + path + "g.txt can hold\n"
+                           "! run.tavo line 2 declares f with 12 values, more than " + path + "g.txt can hold\n"
+                           "! run.tavo line 2 declares snp with 6 values, more than " + path + "snp.txt can hold\n");
 }
 
 TEST(SetupStatus, BlockAndFilterKeysCompareWithCase) {
@@ -381,7 +418,7 @@ TEST(SetupTyping, SquareBlockTakesItsOwnRecords) {
 TEST(SetupTyping, BlockTypesByOption) {
     test_job t;
     t.write("m.txt", "m1\nm2\n");
-    t.write("g.txt", "1 0 0\n");
+    t.write("g.txt", "1 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n");  // room for every block's values
     dataset& map = t.add("snp", "markers", "m.txt", {"snp"});
     dataset& ds = t.add("id", "g", "g.txt",
                         {"id", "snp[]", "!biallelic", "snp[]", "!Multiallelic", "snp[]", "!genot-101",

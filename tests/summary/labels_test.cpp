@@ -69,3 +69,17 @@ TEST(SumLabels, TooFewLabelsAreNotTakenFromTheNextLine) {
     EXPECT_EQ(lab.of("r", 2, &console), (labels{"1", "2"}));
     EXPECT_EQ(console, "! Labels of r: 0 found in run.lab, 2 expected - the others are numbered\n");
 }
+
+// The levels of one label line need 2 bytes each of the sample file (the
+// last value may lack its separator), or their sums are never allocated.
+TEST(SumLabels, LevelCountMustFitTheSampleFile) {
+    label_file lab("mean 1 intercept\nx 1000000000\ny -7 x\n");
+    tavosum_testing::file_ptr samples = file_with("1 y 1 2 3 4 5 6 7");  // 17 bytes
+    std::string printed = console_of([&] {
+        EXPECT_TRUE(levels_fit(lab.index, "y", 7, samples.get(), "run.out"));
+        EXPECT_TRUE(levels_fit(lab.index, "mean", 1, samples.get(), "run.out"));
+    });
+    EXPECT_EQ(printed, "");
+    printed = console_of([&] { EXPECT_FALSE(levels_fit(lab.index, "x", 1000000000, samples.get(), "run.out")); });
+    EXPECT_EQ(printed, "! run.lab line 2 declares x with 1000000000 values, more than run.out can hold\n");
+}

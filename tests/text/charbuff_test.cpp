@@ -43,14 +43,47 @@ TEST(Addbuff, EstimatesFromAverageLengthForExpectedStrings) {
     EXPECT_EQ(buf.buffer[50], 'x');
 }
 
-TEST(Addbuff, GrowsByIncrementWithoutEstimate) {
+TEST(Addbuff, GrowsByHalfItsCapacityAtLeastTheIncrementWithoutEstimate) {
     charbuff no_expectation = full_buffer(50, 9, 0, 7);
     addbuff(no_expectation, 'x');
-    EXPECT_EQ(no_expectation.capacity, 57);
+    EXPECT_EQ(no_expectation.capacity, 75);
 
-    charbuff all_seen = full_buffer(50, 10, 10, 7);  // count has reached expected
+    charbuff all_seen = full_buffer(50, 10, 10, 30);  // count has reached expected
     addbuff(all_seen, 'x');
-    EXPECT_EQ(all_seen.capacity, 57);
+    EXPECT_EQ(all_seen.capacity, 80);
+
+    charbuff small_estimate = full_buffer(50, 0, 1, 7);  // one string expected: estimate 51
+    addbuff(small_estimate, 'x');
+    EXPECT_EQ(small_estimate.capacity, 75);
+}
+
+// A long first string must not size the buffer for every expected string
+// beyond what the owner's data can hold; the limit never stops growth.
+TEST(Addbuff, LimitCapsTheEstimateButNotTheStep) {
+    charbuff buf = full_buffer(2000, 0, 1000, 10);  // estimate 1000 * 2001
+    limit_charbuff(buf, 5000);
+    addbuff(buf, 'x');
+    EXPECT_EQ(buf.capacity, 5000);
+    buf.used = buf.capacity;
+    addbuff(buf, 'y');
+    EXPECT_EQ(buf.capacity, 7500);  // past the limit: the geometric step
+}
+
+// One long text costs a number of growths logarithmic in its length, so the
+// bytes copied stay linear in it, whatever the increment or estimate.
+TEST(Addbuff, OneLongTextGrowsGeometrically) {
+    for (int expected : {0, 1}) {
+        charbuff buf;
+        init_charbuff(buf, 100, 50, expected);
+        int growths = 0;
+        for (int i = 0; i < (1 << 22); ++i) {
+            const int32_t before = buf.capacity;
+            addbuff(buf, 'a');
+            growths += buf.capacity != before;
+        }
+        EXPECT_EQ(buf.used, 1 << 22);
+        EXPECT_LE(growths, 40);
+    }
 }
 
 TEST(Addbuff, KeepsContentsAndCountsStringsAcrossGrowth) {
@@ -82,10 +115,10 @@ TEST(GrowCharbuff, GrowsAFullBufferByTheRuleAndAllocatesNoMore) {
     EXPECT_EQ(buf.capacity, 600);
     EXPECT_EQ(buf.used, 50);  // nothing stored, nothing counted
     EXPECT_EQ(buf.count, 9);
-    charbuff stepped = full_buffer(100, 0, 0, 10);  // a small step of an unhinted buffer
+    charbuff stepped = full_buffer(100, 0, 0, 10);  // an unhinted buffer: half its capacity
     EXPECT_TRUE(grow_charbuff(stepped));
-    EXPECT_EQ(stepped.capacity, 110);
-    EXPECT_EQ(stepped.buffer.capacity(), 110u);  // not doubled behind the rule's back
+    EXPECT_EQ(stepped.capacity, 150);
+    EXPECT_EQ(stepped.buffer.capacity(), 150u);  // not doubled behind the rule's back
 
     charbuff too_big = full_buffer(100, 0, 1 << 30, 10);
     CaptureStdout();
