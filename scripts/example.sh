@@ -47,7 +47,7 @@ echo "--- geno.glog, one row per window (named by its centre marker), then ALL:"
 posterior_table | head -n 7
 echo "    ..."
 posterior_table | tail -n 3
-echo "--- head of geno.gval.txt (the ALL group, where a marker counts once per window):"
+echo "--- head of geno.gval.txt (the ALL group: every marker once, the overall genomic values):"
 head -n 3 geno.gval.txt
 
 echo

@@ -78,6 +78,15 @@ void plan_markers(const block_context& ctx, const genomic_model& model, compute_
     }
 }
 
+void count_individuals(const genomic_model& model, compute_plan& plan) {
+    plan.counted = plan.N;
+    if (model.no_record.size() != static_cast<size_t>(plan.N)) return;
+    plan.no_record = model.no_record;
+    for (int64_t i = 0; i < plan.N; ++i)
+        if (!plan.no_record[i]) plan.counted_rows.push_back(i);
+    plan.counted = static_cast<int64_t>(plan.counted_rows.size());
+}
+
 void size_plan(const genomic_model& model, compute_plan& plan) {
     const size_t M = static_cast<size_t>(plan.M);
     plan.markers.assign(M, marker_plan{});
@@ -101,8 +110,10 @@ void plan_order(compute_plan& plan) {
         return plan.markers[m].effect >= 0 && plan.markers[m].group != NO_LEVEL;
     };
     if (plan.windows) {
+        // ALL, walked by the value kernel as one group: each marker once.
         for (int32_t m = 0; m < plan.M; ++m)
             if (contributes(m)) plan.order.push_back(m);
+        plan.group_begin = {0, static_cast<int64_t>(plan.order.size())};
     } else {
         std::vector<std::vector<int32_t>> groups(static_cast<size_t>(plan.G));
         for (int32_t m = 0; m < plan.M; ++m)
@@ -167,6 +178,7 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
     out.all_group = (model.windows || model.by) ? model.G : -1;
     out.windows = model.windows;
     try {
+        count_individuals(model, out);
         size_plan(model, out);
         plan_markers(ctx, model, out);
         plan_order(out);
@@ -182,6 +194,22 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
 }
 
 int32_t no_level_markers(const compute_plan& plan) { return plan.no_level; }
+
+std::vector<int32_t> records_without_block_data(const block_context& ctx) {
+    if (ctx.filter == nullptr || ctx.blockset == nullptr || ctx.blockset->link_target != ctx.filter) return {};
+    return ctx.blockset->unmatched;
+}
+
+void print_no_record_note(const block_context& ctx, FILE* log) {
+    const size_t absent = records_without_block_data(ctx).size();
+    if (absent == 0) return;
+    const char* note =
+        "Note: %d of %d individuals have no record in %s: they are left out of the variances and their genomic "
+        "values are written as nan\n";
+    const int n = ctx.filter->nrec;
+    printf(note, static_cast<int>(absent), n, ctx.blockset->name.c_str());
+    if (log != nullptr) fprintf(log, note, static_cast<int>(absent), n, ctx.blockset->name.c_str());
+}
 
 void print_no_level_note(const compute_plan& plan, FILE* log) {
     if (plan.no_level <= 0) return;
@@ -243,6 +271,7 @@ void load_slot(const genomic_model& model, cycle_batch& batch) {
 void compute_batch(const compute_plan& plan, cycle_batch& batch) {
     if (batch.count == 0) return;
     if (plan.windows) {
+        group_values(plan, batch, batch.values.data());
         pack_effects(plan, batch);
         window_values(plan, batch);
         return;

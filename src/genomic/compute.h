@@ -56,6 +56,11 @@ struct compute_plan {
     int32_t all_group = -1;     // the ALL group, -1 when there is none
     bool windows = false;
     int32_t no_level = 0;       // markers without a level of the by field
+    // Individuals counted in the means and (co)variances: all N, or without
+    // those the block data set has no record for (their values are all 0).
+    int64_t counted = 0;
+    std::vector<uint8_t> no_record;            // per individual; empty when all count
+    std::vector<int64_t> counted_rows;         // the counted ones in record order; empty when all count
     std::vector<marker_plan> markers;          // per marker, map order
     std::vector<marker_coding> codings;        // per marker (genotype blocks)
     std::vector<const uint8_t*> genotypes;     // per marker: N genotype codes
@@ -153,6 +158,14 @@ int32_t no_level_markers(const compute_plan& plan);
 // When some markers have no by level: the note about them on the console and,
 // when given, in the log.
 void print_no_level_note(const compute_plan& plan, FILE* log);
+
+// The records of the identifier filter that the block data set has no record
+// for (set missing when it was joined to the filter); none without a filter.
+std::vector<int32_t> records_without_block_data(const block_context& ctx);
+
+// When some individuals have no record in the block data set: the note about
+// them on the console and, when given, in the log.
+void print_no_record_note(const block_context& ctx, FILE* log);
 
 // Whether this machine runs the fused multiply-add kernels.
 bool fused_kernels_available();

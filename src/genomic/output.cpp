@@ -105,6 +105,11 @@ void write_log_rows(FILE* log, const genomic_model& model, const block_context& 
     }
 }
 
+// An individual the block data set has no record for: its values are nan.
+bool has_no_record(const genomic_model& model, int64_t i) {
+    return !model.no_record.empty() && model.no_record[static_cast<size_t>(i)] != 0;
+}
+
 // The data set whose keys name the individuals: the identifier filter when
 // ids= named one (record i of both is the same individual), else the block
 // data set.
@@ -147,11 +152,12 @@ void write_gvalue_rows(FILE* f, const genomic_model& model, const block_context&
     const int32_t first = layout_of(model) == group_layout::windows ? model.stored_groups - 1 : 0;
     for (int64_t i = 0; i < model.N; ++i) {
         if (keyed) std::fprintf(f, "%s", individual_key(source, i));
+        const bool absent = has_no_record(model, i);
         for (const genomic_term& term : model.terms) {
             for (int32_t s = first; s < model.stored_groups; ++s) {
                 const auto at = static_cast<size_t>(s * model.N + i);
-                write_number(f, '\t', posterior_mean(term.gsum[at], model.cycles));
-                write_number(f, '\t', value_psd(term.gsum[at], term.gsumsq[at], model.cycles));
+                write_number(f, '\t', absent ? NOT_A_NUMBER : posterior_mean(term.gsum[at], model.cycles));
+                write_number(f, '\t', absent ? NOT_A_NUMBER : value_psd(term.gsum[at], term.gsumsq[at], model.cycles));
             }
         }
         std::fprintf(f, "\n");
@@ -210,7 +216,8 @@ void write_cycle_record(FILE* xout, const genomic_model& model, const std::vecto
     if (layout_of(model) != group_layout::single) return;
     for (const genomic_term& term : model.terms) {
         std::fprintf(xout, "%d gval.%s", cycle, term.label.c_str());
-        for (int64_t i = 0; i < model.N; ++i) write_number(xout, ' ', term.gvalues[static_cast<size_t>(i)]);
+        for (int64_t i = 0; i < model.N; ++i)
+            write_number(xout, ' ', has_no_record(model, i) ? NOT_A_NUMBER : term.gvalues[static_cast<size_t>(i)]);
         std::fprintf(xout, "\n");
     }
 }

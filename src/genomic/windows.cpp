@@ -15,19 +15,16 @@
 // a block, the values of a group of rows and a chunk of columns stay in
 // registers from window to window, so a window costs its steps and its sums,
 // not a load and a store of every value. A run takes two such walks: the
-// first adds every window's values into its column sums (and, with one
-// thread, into ALL), the second, the means known, into its cross sums (with
-// several terms, window by window from the block's values). Blocks are taken
-// in record order, and groups and the rows within them in order, so every
-// sum over individuals runs in record order, as in a window-by-window
-// computation.
+// first adds every window's values into its column sums, the second, the
+// means known, into its cross sums (with several terms, window by window
+// from the block's values). Blocks are taken in record order, and groups and
+// the rows within them in order, so every sum over individuals runs in
+// record order, as in a window-by-window computation.
 //
 // One thread: each run in turn. Two or three threads: one thread sums the
-// runs in order (and ALL with them) and hands each run's means on to the
-// others, which form the run's matrices. More threads: the runs are shared
-// out for the matrices, then the individuals for ALL, each thread walking
-// every window for its own individuals. Either way ALL is the sum of the
-// windows in window order for every individual.
+// runs in order and hands each run's means on to the others, which form the
+// run's matrices. More threads: the runs are shared out. ALL is not a sum of
+// windows: the value kernel computes it, each marker once.
 
 #include <algorithm>
 #include <atomic>
@@ -145,13 +142,15 @@ walk_space new_space(const compute_plan& plan, const cycle_batch& batch) {
     return s;
 }
 
-// The coded genotype (or covariate) of every step of the run for rows i0 ..
-// i0 + rows - 1: codes[step * rows + r].
+// The coded genotype (or covariate) of every step of the run for the
+// counted individuals i0 .. i0 + rows - 1: codes[step * rows + r].
 void code_steps(const compute_plan& plan, const run_steps& run, int64_t i0, int64_t rows, double* codes) {
+    const int64_t* at = plan.counted_rows.empty() ? nullptr : plan.counted_rows.data() + i0;
     for (size_t k = 0; k < run.steps.size(); ++k) {
         const coding_step& st = run.steps[k];
         double* out = codes + static_cast<int64_t>(k) * rows;
-        for (int64_t r = 0; r < rows; ++r) out[r] = marker_value(plan, st.marker, i0 + r, st.dominance);
+        for (int64_t r = 0; r < rows; ++r)
+            out[r] = marker_value(plan, st.marker, at ? at[r] : i0 + r, st.dominance);
     }
 }
 
@@ -190,25 +189,18 @@ inline __attribute__((always_inline)) void slide(const run_steps& run, const win
     }
 }
 
-enum class walk_pass : uint8_t { sums, sums_and_all, squares, all };
+enum class walk_pass : uint8_t { sums, squares };
 
 // Every window of the run for NR rows (codes from row r0 of the block) and
 // the chunk of columns at c, the rows' values kept in registers from window
-// to window: into the windows' column sums (rows in order), ALL (windows in
-// order) or, the means known, the sums of squares of one term.
+// to window: into the windows' column sums (rows in order) or, the means
+// known, the sums of squares of one term.
 template <walk_pass PASS, int NR>
 inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const double* codes, int64_t rows,
-                                                     int32_t c, int32_t cols, double* all, walk_space& s) {
-    constexpr bool SUMS = PASS == walk_pass::sums || PASS == walk_pass::sums_and_all;
-    constexpr bool ALL = PASS == walk_pass::sums_and_all || PASS == walk_pass::all;
+                                                     int32_t c, int32_t cols, walk_space& s) {
+    constexpr bool SUMS = PASS == walk_pass::sums;
     const int64_t at = effect_column(run, c);
     lanes v[NR][2] = {};
-    lanes a[NR][2] = {};
-    if constexpr (ALL)
-        for (int r = 0; r < NR; ++r) {
-            load(a[r][0], all + r * cols + c);
-            load(a[r][1], all + r * cols + c + LANES);
-        }
     for (size_t k = 0; k < run.windows.size(); ++k) {
         slide<NR>(run, run.windows[k], codes, rows, at, v);
         if constexpr (SUMS) {
@@ -223,11 +215,6 @@ inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const
             store(sums, s0);
             store(sums + LANES, s1);
         }
-        if constexpr (ALL)
-            for (int r = 0; r < NR; ++r) {
-                a[r][0] = a[r][0] + v[r][0];
-                a[r][1] = a[r][1] + v[r][1];
-            }
         if constexpr (PASS == walk_pass::squares) {
             const double* means = s.sums.data() + k * cols + c;
             double* cross = s.cross.data() + k * s.cross_width + c;
@@ -246,11 +233,6 @@ inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const
             store(cross + LANES, q1);
         }
     }
-    if constexpr (ALL)
-        for (int r = 0; r < NR; ++r) {
-            store(all + r * cols + c, a[r][0]);
-            store(all + r * cols + c + LANES, a[r][1]);
-        }
 }
 
 // Rows handled together, their values kept in registers.
@@ -260,16 +242,14 @@ constexpr int32_t GROUP_ROWS = 4;
 // time (a last group of fewer rows by itself).
 template <walk_pass PASS>
 inline __attribute__((always_inline)) void walk_block(const run_steps& run, const double* codes, int64_t rows,
-                                                      int32_t cols, int32_t used, double* all, walk_space& s) {
+                                                      int32_t cols, int32_t used, walk_space& s) {
     for (int32_t c = 0; c < used; c += CHUNK) {
         int64_t r0 = 0;
-        for (; r0 + GROUP_ROWS <= rows; r0 += GROUP_ROWS)
-            walk_rows<PASS, GROUP_ROWS>(run, codes + r0, rows, c, cols, all ? all + r0 * cols : nullptr, s);
-        double* rest = all ? all + r0 * cols : nullptr;
+        for (; r0 + GROUP_ROWS <= rows; r0 += GROUP_ROWS) walk_rows<PASS, GROUP_ROWS>(run, codes + r0, rows, c, cols, s);
         switch (rows - r0) {
-            case 3: walk_rows<PASS, 3>(run, codes + r0, rows, c, cols, rest, s); break;
-            case 2: walk_rows<PASS, 2>(run, codes + r0, rows, c, cols, rest, s); break;
-            case 1: walk_rows<PASS, 1>(run, codes + r0, rows, c, cols, rest, s); break;
+            case 3: walk_rows<PASS, 3>(run, codes + r0, rows, c, cols, s); break;
+            case 2: walk_rows<PASS, 2>(run, codes + r0, rows, c, cols, s); break;
+            case 1: walk_rows<PASS, 1>(run, codes + r0, rows, c, cols, s); break;
             default: break;
         }
     }
@@ -310,13 +290,13 @@ inline __attribute__((always_inline)) void term_crosses_block(const run_steps& r
     }
 }
 
-enum class run_pass : uint8_t { sums, sums_and_all, crosses, all };
+enum class run_pass : uint8_t { sums, crosses };
 
 // Every window of the run for individuals i0 .. i1 - 1, block by block.
 template <run_pass PASS>
 inline __attribute__((always_inline)) void walk_run_body(const compute_plan& plan, const cycle_batch& batch,
                                                          const run_steps& run, int64_t i0, int64_t i1,
-                                                         walk_space& s, double* all) {
+                                                         walk_space& s) {
     const int32_t cols = batch.cols;
     const int32_t used = (batch.count * plan.T + CHUNK - 1) / CHUNK * CHUNK;
     if (s.codes.size() < run.steps.size() * s.block_rows) s.codes.resize(run.steps.size() * s.block_rows);
@@ -324,33 +304,27 @@ inline __attribute__((always_inline)) void walk_run_body(const compute_plan& pla
         const int64_t rows = std::min(s.block_rows, i1 - b0);
         code_steps(plan, run, b0, rows, s.codes.data());
         const double* codes = s.codes.data();
-        double* block_all = all != nullptr ? all + b0 * cols : nullptr;
         if constexpr (PASS == run_pass::sums)
-            walk_block<walk_pass::sums>(run, codes, rows, cols, used, nullptr, s);
-        else if constexpr (PASS == run_pass::sums_and_all)
-            walk_block<walk_pass::sums_and_all>(run, codes, rows, cols, used, block_all, s);
-        else if constexpr (PASS == run_pass::all)
-            walk_block<walk_pass::all>(run, codes, rows, cols, used, block_all, s);
+            walk_block<walk_pass::sums>(run, codes, rows, cols, used, s);
         else if (plan.T == 1)
-            walk_block<walk_pass::squares>(run, codes, rows, cols, used, nullptr, s);
+            walk_block<walk_pass::squares>(run, codes, rows, cols, used, s);
         else
             term_crosses_block(run, codes, rows, cols, used, batch.count, plan.T, s);
     }
 }
 
-using run_fn = void (*)(const compute_plan&, const cycle_batch&, const run_steps&, int64_t, int64_t, walk_space&,
-                        double*);
+using run_fn = void (*)(const compute_plan&, const cycle_batch&, const run_steps&, int64_t, int64_t, walk_space&);
 
 template <run_pass PASS>
 void walk_run_generic(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, int64_t i0,
-                      int64_t i1, walk_space& s, double* all) {
-    walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
+                      int64_t i1, walk_space& s) {
+    walk_run_body<PASS>(plan, batch, run, i0, i1, s);
 }
 template <run_pass PASS>
 __attribute__((target("avx512f"))) void walk_run_avx512(const compute_plan& plan, const cycle_batch& batch,
                                                         const run_steps& run, int64_t i0, int64_t i1,
-                                                        walk_space& s, double* all) {
-    walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
+                                                        walk_space& s) {
+    walk_run_body<PASS>(plan, batch, run, i0, i1, s);
 }
 
 template <run_pass PASS>
@@ -364,7 +338,7 @@ run_fn choose_walk(const compute_plan& plan) {
 void run_matrices(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, const walk_space& s,
                   double* matrices) {
     const int32_t T = plan.T;
-    const double n = static_cast<double>(plan.N);
+    const double n = static_cast<double>(plan.counted);
     const size_t cells = static_cast<size_t>(T) * static_cast<size_t>(T);
     const size_t slot_stride = cells * static_cast<size_t>(plan.total_groups);
     for (int32_t g = run.g0; g < run.g1; ++g) {
@@ -379,23 +353,19 @@ void run_matrices(const compute_plan& plan, const cycle_batch& batch, const run_
     }
 }
 
-// The means of one run's windows into s.sums; with all given, their values
-// into ALL.
-void sum_run(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, walk_space& s, double* all) {
+// The means of one run's windows into s.sums.
+void sum_run(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, walk_space& s) {
     const size_t windows = run.windows.size();
     std::fill(s.sums.begin(), s.sums.begin() + windows * batch.cols, 0.0);
-    if (all != nullptr)
-        choose_walk<run_pass::sums_and_all>(plan)(plan, batch, run, 0, plan.N, s, all);
-    else
-        choose_walk<run_pass::sums>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
-    const double n = static_cast<double>(plan.N);
+    choose_walk<run_pass::sums>(plan)(plan, batch, run, 0, plan.counted, s);
+    const double n = static_cast<double>(plan.counted);
     for (size_t k = 0; k < windows * batch.cols; ++k) s.sums[k] /= n;
 }
 
 // The matrices of one run's windows, the means in s.sums.
 void cross_run(const compute_plan& plan, cycle_batch& batch, const run_steps& run, walk_space& s) {
     std::fill(s.cross.begin(), s.cross.begin() + run.windows.size() * s.cross_width, 0.0);
-    choose_walk<run_pass::crosses>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
+    choose_walk<run_pass::crosses>(plan)(plan, batch, run, 0, plan.counted, s);
     run_matrices(plan, batch, run, s, batch.matrices.data());
 }
 
@@ -412,14 +382,14 @@ struct hand_on {
     aligned_doubles means;         // ring of RESTART_INTERVAL x cols means per slot
 };
 
-void sum_in_order(const compute_plan& plan, cycle_batch& batch, int32_t runs, double* all, hand_on& h) {
+void sum_in_order(const compute_plan& plan, cycle_batch& batch, int32_t runs, hand_on& h) {
     walk_space s = new_space(plan, batch);
     run_steps steps;
     const size_t slot_size = static_cast<size_t>(RESTART_INTERVAL) * batch.cols;
     const int32_t slots = static_cast<int32_t>(h.slot_free.size());
     for (int32_t run = 0; run < runs; ++run) {
         plan_run(plan, batch, run, steps);
-        sum_run(plan, batch, steps, s, all);
+        sum_run(plan, batch, steps, s);
         std::unique_lock<std::mutex> guard(h.lock);
         h.changed.wait(guard, [&] { return h.slot_free[run % slots] != 0; });
         h.slot_free[run % slots] = 0;
@@ -450,13 +420,13 @@ void cross_handed_on(const compute_plan& plan, cycle_batch& batch, int32_t runs,
     }
 }
 
-void hand_on_runs(const compute_plan& plan, cycle_batch& batch, int32_t runs, int32_t threads, double* all) {
+void hand_on_runs(const compute_plan& plan, cycle_batch& batch, int32_t runs, int32_t threads) {
     hand_on h;
     h.slot_free.assign(static_cast<size_t>(2 * threads), 1);
     h.means.assign(h.slot_free.size() * RESTART_INTERVAL * batch.cols, 0.0);
     run_parallel(threads, [&](int32_t k) {
         if (k == 0)
-            sum_in_order(plan, batch, runs, all, h);
+            sum_in_order(plan, batch, runs, h);
         else
             cross_handed_on(plan, batch, runs, h);
     });
@@ -465,8 +435,6 @@ void hand_on_runs(const compute_plan& plan, cycle_batch& batch, int32_t runs, in
 }  // namespace
 
 void window_values(const compute_plan& plan, cycle_batch& batch) {
-    double* all = batch.values.data();
-    std::fill(batch.values.begin(), batch.values.end(), 0.0);
     const int32_t G = plan.G;
     const int32_t runs = (G + RESTART_INTERVAL - 1) / RESTART_INTERVAL;
     const int32_t threads = std::max(1, std::min(plan.threads, runs));
@@ -475,36 +443,27 @@ void window_values(const compute_plan& plan, cycle_batch& batch) {
         run_steps steps;
         for (int32_t run = 0; run < runs; ++run) {
             plan_run(plan, batch, run, steps);
-            sum_run(plan, batch, steps, s, all);
+            sum_run(plan, batch, steps, s);
             cross_run(plan, batch, steps, s);
         }
     } else if (threads <= 3) {
-        hand_on_runs(plan, batch, runs, threads, all);
+        hand_on_runs(plan, batch, runs, threads);
     } else {
-        // Many threads: the runs are shared out for the matrices, then the
-        // individuals for ALL, each thread walking every window for its own.
         std::atomic<int32_t> next{0};
         run_parallel(threads, [&](int32_t) {
             walk_space s = new_space(plan, batch);
             run_steps steps;
             for (int32_t run = next++; run < runs; run = next++) {
                 plan_run(plan, batch, run, steps);
-                sum_run(plan, batch, steps, s, nullptr);
+                sum_run(plan, batch, steps, s);
                 cross_run(plan, batch, steps, s);
             }
         });
-        run_parallel(threads, [&](int32_t k) {
-            walk_space s = new_space(plan, batch);
-            run_steps steps;
-            const run_fn walk = choose_walk<run_pass::all>(plan);
-            for (int32_t run = 0; run < runs; ++run) {
-                plan_run(plan, batch, run, steps);
-                walk(plan, batch, steps, plan.N * k / threads, plan.N * (k + 1) / threads, s, all);
-            }
-        });
     }
+    // ALL: the value kernel has put its values (each marker once) in batch.values.
     std::vector<double> scratch(2 * static_cast<size_t>(batch.cols), 0.0);
-    group_matrices(plan, all, batch.cols, batch.count, plan.all_group, batch.matrices.data(), scratch.data());
+    group_matrices(plan, batch.values.data(), batch.cols, batch.count, plan.all_group, batch.matrices.data(),
+                   scratch.data());
 }
 
 }  // namespace tavo
