@@ -135,13 +135,6 @@ void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, st
 }
 
 
-// The effect vectors of the batch, one row per coding in the plan's order,
-// column block by column block; the columns of empty slots and the padding
-// are 0.
-void pack_effects(const compute_plan& plan, cycle_batch& batch) {
-    gather_effects(plan, batch, 0, static_cast<int64_t>(plan.order.size()), batch.cols, batch.packed.data());
-}
-
 }  // namespace
 
 marker_coding code_marker(double p, bool broad) {
@@ -182,6 +175,7 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
         size_plan(model, out);
         plan_markers(ctx, model, out);
         plan_order(out);
+        if (out.windows && !build_window_band(out)) throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
         out = compute_plan{};
         printf("! Problem allocating arrays ... insufficient memory\n");
@@ -272,7 +266,6 @@ void compute_batch(const compute_plan& plan, cycle_batch& batch) {
     if (batch.count == 0) return;
     if (plan.windows) {
         group_values(plan, batch, batch.values.data());
-        pack_effects(plan, batch);
         window_values(plan, batch);
         return;
     }

@@ -45,6 +45,18 @@ struct marker_plan {
     int32_t hi = -1;        // the relation being symmetric, the markers window m holds
 };
 
+// With windows: the centred cross-products of every pair of coding columns
+// (plan.order x codings per marker) that share a window, formed once per run
+// over the counted individuals, and each window's columns.
+struct window_band {
+    int64_t K = 0;                  // coding columns
+    std::vector<int64_t> lo;        // per column k: the first column of its band
+    std::vector<int64_t> offset;    // K + 1: where each column's band row starts in values
+    std::vector<double> values;     // C(k, l) at offset[k] + l - lo[k]
+    std::vector<int64_t> first;     // per window: its columns first .. last - 1
+    std::vector<int64_t> last;
+};
+
 struct compute_plan {
     model_kind kind = model_kind::additive;
     int64_t N = 0;              // individuals
@@ -69,8 +81,9 @@ struct compute_plan {
     // batched computation walks them: grouped by group, map order within a
     // group (no windows), or map order (windows).
     std::vector<int32_t> order;
-    std::vector<int64_t> group_begin;          // G + 1 offsets into order (no windows)
+    std::vector<int64_t> group_begin;          // G + 1 offsets into order (windows: 1 + 1, ALL)
     std::vector<int32_t> row_of;               // per marker: its position in order, -1 when none
+    window_band band;                          // with windows
     int64_t effect_len = 0;                    // values read per effect vector (U, or M regression)
     int32_t threads = 1;                       // threads of the computation
     bool fused = false;                        // fused multiply-add kernels (within rounding)

@@ -76,8 +76,11 @@ void gather_effects(const compute_plan& plan, const cycle_batch& batch, int64_t 
 // values holds (G, +1 with ALL) x rows x cols. Threads take chunks of rows.
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values);
 
-// With windows: every window's matrix into batch.matrices and the ALL group's
-// values into batch.values.
+// With windows: the band of the plan (false when memory is short).
+bool build_window_band(compute_plan& plan);
+
+// With windows: every window's matrix from the band and, from the ALL group's
+// values in batch.values, its matrix, into batch.matrices.
 void window_values(const compute_plan& plan, cycle_batch& batch);
 
 // Matrices of group g for every loaded cycle from the group's values (N rows
