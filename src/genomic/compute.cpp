@@ -3,8 +3,9 @@
 //
 // Every value of (term, group, individual) receives its contributions in map
 // order of the markers, whatever the loop nesting, and the ALL group is the
-// sum of the real groups in group order: with exactly representable inputs the
-// results equal a hand computation to the last bit.
+// sum of the by levels in group order (with windows: every marker once): with
+// exactly representable inputs the results equal a hand computation to the
+// last bit.
 #include "genomic/compute.h"
 
 #include <algorithm>
@@ -220,6 +221,11 @@ int32_t batch_capacity(const compute_plan& plan) {
     const double per_cycle = 8.0 * T * static_cast<double>(plan.stored_groups) * static_cast<double>(plan.N) +
                              8.0 * T * T * static_cast<double>(plan.total_groups);
     while (capacity > 1 && per_cycle * capacity > VALUE_BYTES) capacity /= 2;
+    // Many groups (windows): the batch's matrices are fresh memory, each page
+    // a fault on first touch; a smaller batch reuses fewer, warmer pages.
+    constexpr double MATRIX_BYTES = 48.0 * 1024 * 1024;
+    const double matrices = 8.0 * T * T * static_cast<double>(plan.total_groups);
+    while (capacity > 1 && matrices * capacity > MATRIX_BYTES) capacity /= 2;
     return capacity;
 }
 
@@ -236,7 +242,6 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
         batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
         // (without windows the kernels gather the effects block by block)
         batch.codings = static_cast<int64_t>(plan.order.size()) * per;
-        if (plan.windows) batch.packed.assign(static_cast<size_t>(batch.codings) * batch.cols, 0.0);
         batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
         batch.matrices.assign(static_cast<size_t>(batch.capacity * cells), 0.0);
     } catch (const std::bad_alloc&) {

@@ -10,10 +10,12 @@
 // model one cycle at a time, in cycle order, with the running sums.
 //
 // Every genomic value of a real group receives its contributions in map
-// order of the markers (windows: within a rounding tolerance, see
-// windows.cpp), ALL is the sum of the real groups in group order, and every
-// sum over individuals runs in record order in one thread: the results do not
-// depend on the batch size or the number of threads.
+// order of the markers; ALL is the sum of the by levels in group order or,
+// with windows, every contributing marker once in map order (each window's
+// matrix comes from banded cross-products, within a rounding tolerance, see
+// windows.cpp); every sum over individuals runs in record order in one
+// thread: the results do not depend on the batch size or the number of
+// threads.
 #pragma once
 
 #include <cstdint>
@@ -123,7 +125,6 @@ struct cycle_batch {
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
-    aligned_doubles packed;        // with windows: the effects by column block (see kernel.h)
     aligned_doubles values;        // stored groups x rows x cols
     std::vector<double> matrices;  // per slot: T x T per group
 };

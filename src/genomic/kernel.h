@@ -9,8 +9,7 @@
 // dominance two rows per marker: additive, then dominance), and stored
 // column block by column block: block b holds columns b * COL_BLOCK .. of
 // every row, row after row, so that a kernel walks a block's rows in order.
-// The windows pack every marker's effects so (batch.packed); the value
-// kernel gathers its own, a block of markers at a time.
+// The value kernel gathers them a block of markers at a time.
 //
 // Index names of the kernels:
 //   p, p0 .. p1   positions in the plan's marker order (plan.order[p] is the
@@ -46,15 +45,6 @@ constexpr int64_t ROW_BLOCK = 96;
 constexpr int64_t ROW_CHUNK = 8 * ROW_BLOCK;
 // Value columns per kernel column block; the batch's columns are padded to it.
 constexpr int32_t COL_BLOCK = 16;
-
-// Columns c .. c + COL_BLOCK - 1 (c a multiple of COL_BLOCK) of packed
-// effect row `row`.
-inline int64_t packed_offset(const cycle_batch& batch, int64_t row, int32_t c) {
-    return (c / COL_BLOCK) * batch.codings * COL_BLOCK + row * COL_BLOCK;
-}
-inline const double* packed_row(const cycle_batch& batch, int64_t row, int32_t c) {
-    return batch.packed.data() + packed_offset(batch, row, c);
-}
 
 // Runs body(0 .. threads - 1), body(0) on the calling thread.
 void run_parallel(int32_t threads, const std::function<void(int32_t)>& body);

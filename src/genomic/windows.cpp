@@ -34,7 +34,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <new>
 #include <vector>
 
@@ -258,19 +257,25 @@ bool covariate_band(const compute_plan& plan, window_band& band) {
 }
 
 // ------------------------------------------------------------ the cycles
+//
+// Every cycle of the batch at once: the effects lie column by column, one
+// row per coding column, term-major (t * slots + slot), so a step is a pass
+// of the band row over whole rows of effects and the forms of a pair of
+// terms are updated for every slot in one pass. Each run of windows gathers
+// the rows of its own columns.
 
-// Effects of a slot, column by column: E[k * T + t].
-void gather_slot(const compute_plan& plan, const cycle_batch& batch, int32_t slot, double* E) {
+// E[(k - k0) * cols + t * slots + slot]: the effects of coding columns k0 .. k1 - 1.
+void gather_columns(const compute_plan& plan, const cycle_batch& batch, int64_t k0, int64_t k1, double* E) {
     const int32_t per = codings_per_marker(plan);
     const int64_t len = batch.effect_len;
-    const int32_t T = plan.T;
-    for (size_t p = 0; p < plan.order.size(); ++p) {
-        const int32_t e = plan.markers[plan.order[p]].effect;
-        for (int32_t j = 0; j < per; ++j) {
-            double* out = E + (static_cast<int64_t>(p) * per + j) * T;
-            for (int32_t t = 0; t < T; ++t)
-                out[t] = batch.effects[static_cast<size_t>(((static_cast<int64_t>(slot) * T + t) * per + j) * len + e)];
-        }
+    const int32_t filled = batch.count * plan.T;
+    for (int64_t k = k0; k < k1; ++k) {
+        const int32_t e = plan.markers[plan.order[k / per]].effect;
+        const int32_t j = static_cast<int32_t>(k % per);  // additive 0, dominance 1
+        double* out = E + (k - k0) * batch.cols;
+        for (int32_t c = 0; c < filled; ++c)  // c = slot * T + t in the batch's effects
+            out[(c % plan.T) * batch.count + c / plan.T] = batch.effects[static_cast<size_t>((c * per + j) * len + e)];
+        std::fill(out + filled, out + batch.cols, 0.0);
     }
 }
 
@@ -282,60 +287,105 @@ bool restarts(const window_band& band, int32_t g) {
     return (f1 - f0) + (l1 - l0) >= l1 - f1;  // a restart costs no more
 }
 
-// w[t] = sum over columns l in s0 .. s1 - 1 of C(k, l) E[l][t].
-inline void band_row_times(const window_band& band, int64_t k, int64_t s0, int64_t s1, const double* E, int32_t T,
-                           double* w) {
+struct form_space {
+    int64_t k0 = 0;         // the first coding column in E
+    int32_t width = 0;      // value columns in use
+    int32_t cols = 0;       // from one row of E to the next
+    int32_t slots = 0;
+    int32_t T = 0;
+    std::vector<double> w;  // one row: C(k, S) E(S)
+    std::vector<double> Q;  // per pair of terms (r >= c) and slot: the window's form
+};
+
+// w = sum over columns l in s0 .. s1 - 1 of C(k, l) E[l].
+inline __attribute__((always_inline)) void band_row_times(const window_band& band, int64_t k, int64_t s0, int64_t s1,
+                                                          const double* E, form_space& f) {
     const double* row = band.values.data() + band.offset[k] + (s0 - band.lo[k]);
-    for (int32_t t = 0; t < T; ++t) w[t] = 0.0;
-    const double* e = E + s0 * T;
-    for (int64_t l = 0; l < s1 - s0; ++l, e += T) {
+    double* w = f.w.data();
+    const int32_t width = f.width;
+    for (int32_t j = 0; j < width; ++j) w[j] = 0.0;
+    const double* e = E + (s0 - f.k0) * f.cols;
+    for (int64_t l = 0; l < s1 - s0; ++l, e += f.cols) {
         const double c = row[l];
-        for (int32_t t = 0; t < T; ++t) w[t] += c * e[t];
+        for (int32_t j = 0; j < width; ++j) w[j] += c * e[j];
     }
 }
 
-// Q (lower triangle, T x T) += sign x (E_k w^T + w E_k^T - E_k C_kk E_k^T).
-inline void step(const window_band& band, int64_t k, int64_t s0, int64_t s1, const double* E, int32_t T, double sign,
-                 double* w, double* Q) {
-    band_row_times(band, k, s0, s1, E, T, w);
+// Column k taken off (sign -1, S still holding it) or added (+1, S holding
+// it): Q += sign x (E_k w^T + w E_k^T - E_k C_kk E_k^T), per slot.
+inline __attribute__((always_inline)) void step(const window_band& band, int64_t k, int64_t s0, int64_t s1,
+                                                const double* E, double sign, form_space& f) {
+    band_row_times(band, k, s0, s1, E, f);
     const double ckk = band.values[static_cast<size_t>(band.offset[k] + (k - band.lo[k]))];
-    const double* ek = E + k * T;
+    const double* ek = E + (k - f.k0) * f.cols;
+    const double* w = f.w.data();
+    const int32_t T = f.T;
+    double* q = f.Q.data();
+    const int32_t S = f.slots;
     for (int32_t r = 0; r < T; ++r)
-        for (int32_t c = 0; c <= r; ++c) Q[r * T + c] += sign * (ek[r] * w[c] + w[r] * ek[c] - ek[r] * ckk * ek[c]);
+        for (int32_t c = 0; c <= r; ++c, q += S)
+            for (int32_t s = 0; s < S; ++s) {
+                const double a = ek[r * S + s], b = ek[c * S + s];
+                q[s] += sign * (a * w[c * S + s] + w[r * S + s] * b - a * ckk * b);
+            }
 }
 
-// The window's form summed afresh: column by column, Q += E_k (C_k. E)^T.
-void restart(const window_band& band, int64_t s0, int64_t s1, const double* E, int32_t T, double* w, double* Q) {
-    std::fill(Q, Q + T * T, 0.0);
+// The window's forms summed afresh: column by column, Q += E_k (C(k, S) E(S))^T.
+inline __attribute__((always_inline)) void restart(const window_band& band, int64_t s0, int64_t s1, const double* E,
+                                                   form_space& f) {
+    std::fill(f.Q.begin(), f.Q.end(), 0.0);
+    const int32_t T = f.T;
     for (int64_t k = s0; k < s1; ++k) {
-        band_row_times(band, k, s0, s1, E, T, w);
-        const double* ek = E + k * T;
+        band_row_times(band, k, s0, s1, E, f);
+        const double* ek = E + (k - f.k0) * f.cols;
+        const double* w = f.w.data();
+        double* q = f.Q.data();
+        const int32_t S = f.slots;
         for (int32_t r = 0; r < T; ++r)
-            for (int32_t c = 0; c <= r; ++c) Q[r * T + c] += ek[r] * w[c];
+            for (int32_t c = 0; c <= r; ++c, q += S)
+                for (int32_t s = 0; s < S; ++s) q[s] += ek[r * S + s] * w[c * S + s];
     }
 }
 
-// Windows g0 .. g1 - 1 of one slot into the batch's matrices.
-void window_run(const compute_plan& plan, const window_band& band, const double* E, int32_t g0, int32_t g1,
-                double* matrices) {
+// Windows g0 .. g1 - 1 of every slot into the batch's matrices.
+inline __attribute__((always_inline)) void window_run_body(const compute_plan& plan, const double* E, int32_t g0,
+                                                           int32_t g1, double* matrices, form_space& f) {
+    const window_band& band = plan.band;
     const int32_t T = plan.T;
     const size_t cells = static_cast<size_t>(T) * T;
+    const size_t slot_stride = cells * static_cast<size_t>(plan.total_groups);
     const double divisor = static_cast<double>(plan.counted) - 1.0;
-    std::vector<double> Q(cells, 0.0), w(static_cast<size_t>(T), 0.0);
     for (int32_t g = g0; g < g1; ++g) {
         const int64_t f1 = band.first[g], l1 = band.last[g];
         if (restarts(band, g)) {
-            restart(band, f1, l1, E, T, w.data(), Q.data());
+            restart(band, f1, l1, E, f);
         } else {
             const int64_t f0 = band.first[g - 1], l0 = band.last[g - 1];
-            for (int64_t k = f0; k < f1; ++k) step(band, k, k, l0, E, T, -1.0, w.data(), Q.data());
-            for (int64_t k = l0; k < l1; ++k) step(band, k, f1, k + 1, E, T, 1.0, w.data(), Q.data());
+            for (int64_t k = f0; k < f1; ++k) step(band, k, k, l0, E, -1.0, f);
+            for (int64_t k = l0; k < l1; ++k) step(band, k, f1, k + 1, E, 1.0, f);
         }
-        double* out = matrices + static_cast<size_t>(g) * cells;
+        const double* q = f.Q.data();
         for (int32_t r = 0; r < T; ++r)
-            for (int32_t c = 0; c <= r; ++c) out[r * T + c] = Q[r * T + c] / divisor;
-        fill_correlations(out, T);
+            for (int32_t c = 0; c <= r; ++c, q += f.slots)
+                for (int32_t s = 0; s < f.slots; ++s) matrices[s * slot_stride + g * cells + r * T + c] = q[s] / divisor;
+        for (int32_t s = 0; s < f.slots; ++s) fill_correlations(matrices + s * slot_stride + g * cells, T);
     }
+}
+
+using run_fn = void (*)(const compute_plan&, const double*, int32_t, int32_t, double*, form_space&);
+
+void window_run_generic(const compute_plan& plan, const double* E, int32_t g0, int32_t g1, double* matrices,
+                        form_space& f) {
+    window_run_body(plan, E, g0, g1, matrices, f);
+}
+__attribute__((target("avx512f"))) void window_run_avx512(const compute_plan& plan, const double* E, int32_t g0,
+                                                          int32_t g1, double* matrices, form_space& f) {
+    window_run_body(plan, E, g0, g1, matrices, f);
+}
+
+run_fn choose_run(const compute_plan& plan) {
+    static const bool wide = __builtin_cpu_supports("avx512f");
+    return wide && plan.widest >= 2 ? window_run_avx512 : window_run_generic;
 }
 
 }  // namespace
@@ -356,23 +406,28 @@ bool build_window_band(compute_plan& plan) {
 
 void window_values(const compute_plan& plan, cycle_batch& batch) {
     const window_band& band = plan.band;
-    const int32_t T = plan.T;
-    const size_t per_slot = static_cast<size_t>(band.K) * T;
-    // The effects of every slot, column by column, in the packed store.
-    if (batch.packed.size() < per_slot * batch.count) batch.packed.resize(per_slot * batch.count);
-    for (int32_t s = 0; s < batch.count; ++s) gather_slot(plan, batch, s, batch.packed.data() + s * per_slot);
     const int32_t runs = (plan.G + RESTART_INTERVAL - 1) / RESTART_INTERVAL;
-    const int64_t tasks = static_cast<int64_t>(runs) * batch.count;
-    const int32_t threads = static_cast<int32_t>(std::max<int64_t>(1, std::min<int64_t>(plan.threads, tasks)));
-    const size_t slot_stride = static_cast<size_t>(T) * T * plan.total_groups;
-    std::atomic<int64_t> next{0};
+    const int32_t threads = std::max(1, std::min(plan.threads, runs));
+    const run_fn walk = choose_run(plan);
+    std::atomic<int32_t> next{0};
     run_parallel(threads, [&](int32_t) {
-        for (int64_t task = next++; task < tasks; task = next++) {
-            const int32_t run = static_cast<int32_t>(task / batch.count);
-            const int32_t slot = static_cast<int32_t>(task % batch.count);
+        form_space f;
+        f.T = plan.T;
+        f.slots = batch.count;
+        f.cols = batch.cols;
+        f.width = (batch.count * plan.T + 7) / 8 * 8;
+        f.w.assign(static_cast<size_t>(batch.cols), 0.0);
+        f.Q.assign(static_cast<size_t>(plan.T * (plan.T + 1) / 2) * batch.count, 0.0);
+        std::vector<double> E;
+        for (int32_t run = next++; run < runs; run = next++) {
             const int32_t g0 = run * RESTART_INTERVAL;
-            window_run(plan, band, batch.packed.data() + slot * per_slot, g0,
-                       std::min(plan.G, g0 + RESTART_INTERVAL), batch.matrices.data() + slot * slot_stride);
+            const int32_t g1 = std::min(plan.G, g0 + RESTART_INTERVAL);
+            int64_t k1 = band.first[g0];
+            for (int32_t g = g0; g < g1; ++g) k1 = std::max(k1, band.last[g]);
+            f.k0 = std::min(band.first[g0], k1);
+            E.resize(static_cast<size_t>((k1 - f.k0) * batch.cols));
+            gather_columns(plan, batch, f.k0, k1, E.data());
+            walk(plan, E.data(), g0, g1, batch.matrices.data(), f);
         }
     });
     // ALL: the value kernel has put its values (each marker once) in batch.values.
