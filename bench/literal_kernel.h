@@ -1,7 +1,8 @@
 // literal_kernel: the per-cycle genomic computation done literally, as the
 // loops of the computation read: per cycle, per marker, per group of the
 // marker (its by level, or every window lo..hi that holds it), per term and
-// individual; then the ALL group, the running sums of every genomic value of
+// individual (with windows also ALL, which counts every marker once); then
+// the ALL group of by levels, the running sums of every genomic value of
 // every group, the variance matrices and their running sums. The only liberty
 // taken is the one the computation itself allows: a marker's coding times a
 // term's effect is formed once per marker, term and cycle, and the inner loop
@@ -172,8 +173,11 @@ inline void literal_cycle(const literal_input& in, const double* add, const doub
         // contributions in the same order (markers in map order, additive
         // before dominance).
         const size_t column = static_cast<size_t>(m) * static_cast<size_t>(N);
-        for (int32_t g = lo; g <= hi; ++g)
+        // With windows the marker also feeds ALL, once (after its windows).
+        const int32_t last = in.window > 0 ? hi + 1 : hi;
+        for (int32_t k = lo; k <= last; ++k)
             for (int32_t t = 0; t < T; ++t) {
+                const int32_t g = k > hi ? G : k;
                 double* v = s.values[t].data() + static_cast<size_t>(g) * static_cast<size_t>(N);
                 const double a = add[static_cast<size_t>(t) * in.U + e];
                 if (regression) {
@@ -199,8 +203,8 @@ inline void literal_cycle(const literal_input& in, const double* add, const doub
     }
     const double t1 = timing != nullptr ? literal_thread_seconds() : 0.0;
 
-    // 5. ALL: the sum of the real groups, in group order.
-    if (total > G)
+    // 5. ALL of by levels: the sum of the real groups, in group order.
+    if (total > G && in.window == 0)
         for (int32_t t = 0; t < T; ++t) {
             double* v = s.values[t].data();
             double* all = v + static_cast<size_t>(G) * N;

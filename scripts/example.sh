@@ -48,7 +48,7 @@ echo "--- geno.glog, one row per window (named by its centre marker), then ALL:"
 posterior_table | head -n 7
 echo "    ..."
 posterior_table | tail -n 3
-echo "--- head of geno.gval.txt (the ALL group, where a marker counts once per window):"
+echo "--- head of geno.gval.txt (the ALL group: every marker once, the overall genomic values):"
 head -n 3 geno.gval.txt
 echo "--- head of geno.gvar.win11.txt (every window's variances, markers, shares and wppa); the plot is geno.gvar.win11.svg:"
 head -n 3 geno.gvar.win11.txt

@@ -4,6 +4,7 @@
 // reported.
 #include <vector>
 
+#include "genomic/compute.h"
 #include "loader/loader.h"
 #include "driver/locate.h"
 #include "driver/run.h"
@@ -123,6 +124,7 @@ int load_block_data(run_settings& s) {
     if (int code = load_data(s, pending)) return code;
     s.block.markers = map.nrec;
     report_new_alleles(s);
+    print_no_record_note(s.block, s.log);
     return ERR_NONE;
 }
 

@@ -3,8 +3,9 @@
 //
 // Every value of (term, group, individual) receives its contributions in map
 // order of the markers, whatever the loop nesting, and the ALL group is the
-// sum of the real groups in group order: with exactly representable inputs the
-// results equal a hand computation to the last bit.
+// sum of the by levels in group order (with windows: every marker once): with
+// exactly representable inputs the results equal a hand computation to the
+// last bit.
 #include "genomic/compute.h"
 
 #include <algorithm>
@@ -78,6 +79,15 @@ void plan_markers(const block_context& ctx, const genomic_model& model, compute_
     }
 }
 
+void count_individuals(const genomic_model& model, compute_plan& plan) {
+    plan.counted = plan.N;
+    if (model.no_record.size() != static_cast<size_t>(plan.N)) return;
+    plan.no_record = model.no_record;
+    for (int64_t i = 0; i < plan.N; ++i)
+        if (!plan.no_record[i]) plan.counted_rows.push_back(i);
+    plan.counted = static_cast<int64_t>(plan.counted_rows.size());
+}
+
 void size_plan(const genomic_model& model, compute_plan& plan) {
     const size_t M = static_cast<size_t>(plan.M);
     plan.markers.assign(M, marker_plan{});
@@ -101,8 +111,10 @@ void plan_order(compute_plan& plan) {
         return plan.markers[m].effect >= 0 && plan.markers[m].group != NO_LEVEL;
     };
     if (plan.windows) {
+        // ALL, walked by the value kernel as one group: each marker once.
         for (int32_t m = 0; m < plan.M; ++m)
             if (contributes(m)) plan.order.push_back(m);
+        plan.group_begin = {0, static_cast<int64_t>(plan.order.size())};
     } else {
         std::vector<std::vector<int32_t>> groups(static_cast<size_t>(plan.G));
         for (int32_t m = 0; m < plan.M; ++m)
@@ -123,13 +135,6 @@ void add_to_sums(const std::vector<double>& values, std::vector<double>& sum, st
     }
 }
 
-
-// The effect vectors of the batch, one row per coding in the plan's order,
-// column block by column block; the columns of empty slots and the padding
-// are 0.
-void pack_effects(const compute_plan& plan, cycle_batch& batch) {
-    gather_effects(plan, batch, 0, static_cast<int64_t>(plan.order.size()), batch.cols, batch.packed.data());
-}
 
 }  // namespace
 
@@ -167,9 +172,11 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
     out.all_group = (model.windows || model.by) ? model.G : -1;
     out.windows = model.windows;
     try {
+        count_individuals(model, out);
         size_plan(model, out);
         plan_markers(ctx, model, out);
         plan_order(out);
+        if (out.windows && !build_window_band(out)) throw std::bad_alloc();
     } catch (const std::bad_alloc&) {
         out = compute_plan{};
         printf("! Problem allocating arrays ... insufficient memory\n");
@@ -182,6 +189,22 @@ plan_status build_plan(const block_context& ctx, const genomic_model& model, com
 }
 
 int32_t no_level_markers(const compute_plan& plan) { return plan.no_level; }
+
+std::vector<int32_t> records_without_block_data(const block_context& ctx) {
+    if (ctx.filter == nullptr || ctx.blockset == nullptr || ctx.blockset->link_target != ctx.filter) return {};
+    return ctx.blockset->unmatched;
+}
+
+void print_no_record_note(const block_context& ctx, FILE* log) {
+    const size_t absent = records_without_block_data(ctx).size();
+    if (absent == 0) return;
+    const char* note =
+        "Note: %d of %d individuals have no record in %s: they are left out of the variances and their genomic "
+        "values are written as nan\n";
+    const int n = ctx.filter->nrec;
+    printf(note, static_cast<int>(absent), n, ctx.blockset->name.c_str());
+    if (log != nullptr) fprintf(log, note, static_cast<int>(absent), n, ctx.blockset->name.c_str());
+}
 
 void print_no_level_note(const compute_plan& plan, FILE* log) {
     if (plan.no_level <= 0) return;
@@ -198,6 +221,11 @@ int32_t batch_capacity(const compute_plan& plan) {
     const double per_cycle = 8.0 * T * static_cast<double>(plan.stored_groups) * static_cast<double>(plan.N) +
                              8.0 * T * T * static_cast<double>(plan.total_groups);
     while (capacity > 1 && per_cycle * capacity > VALUE_BYTES) capacity /= 2;
+    // Many groups (windows): the batch's matrices are fresh memory, each page
+    // a fault on first touch; a smaller batch reuses fewer, warmer pages.
+    constexpr double MATRIX_BYTES = 48.0 * 1024 * 1024;
+    const double matrices = 8.0 * T * T * static_cast<double>(plan.total_groups);
+    while (capacity > 1 && matrices * capacity > MATRIX_BYTES) capacity /= 2;
     return capacity;
 }
 
@@ -214,7 +242,6 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
         batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
         // (without windows the kernels gather the effects block by block)
         batch.codings = static_cast<int64_t>(plan.order.size()) * per;
-        if (plan.windows) batch.packed.assign(static_cast<size_t>(batch.codings) * batch.cols, 0.0);
         batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
         batch.matrices.assign(static_cast<size_t>(batch.capacity * cells), 0.0);
     } catch (const std::bad_alloc&) {
@@ -243,7 +270,7 @@ void load_slot(const genomic_model& model, cycle_batch& batch) {
 void compute_batch(const compute_plan& plan, cycle_batch& batch) {
     if (batch.count == 0) return;
     if (plan.windows) {
-        pack_effects(plan, batch);
+        group_values(plan, batch, batch.values.data());
         window_values(plan, batch);
         return;
     }

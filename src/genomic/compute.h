@@ -10,10 +10,12 @@
 // model one cycle at a time, in cycle order, with the running sums.
 //
 // Every genomic value of a real group receives its contributions in map
-// order of the markers (windows: within a rounding tolerance, see
-// windows.cpp), ALL is the sum of the real groups in group order, and every
-// sum over individuals runs in record order in one thread: the results do not
-// depend on the batch size or the number of threads.
+// order of the markers; ALL is the sum of the by levels in group order or,
+// with windows, every contributing marker once in map order (each window's
+// matrix comes from banded cross-products, within a rounding tolerance, see
+// windows.cpp); every sum over individuals runs in record order in one
+// thread: the results do not depend on the batch size or the number of
+// threads.
 #pragma once
 
 #include <cstdint>
@@ -45,6 +47,18 @@ struct marker_plan {
     int32_t hi = -1;        // the relation being symmetric, the markers window m holds
 };
 
+// With windows: the centred cross-products of every pair of coding columns
+// (plan.order x codings per marker) that share a window, formed once per run
+// over the counted individuals, and each window's columns.
+struct window_band {
+    int64_t K = 0;                  // coding columns
+    std::vector<int64_t> lo;        // per column k: the first column of its band
+    std::vector<int64_t> offset;    // K + 1: where each column's band row starts in values
+    std::vector<double> values;     // C(k, l) at offset[k] + l - lo[k]
+    std::vector<int64_t> first;     // per window: its columns first .. last - 1
+    std::vector<int64_t> last;
+};
+
 struct compute_plan {
     model_kind kind = model_kind::additive;
     int64_t N = 0;              // individuals
@@ -56,6 +70,11 @@ struct compute_plan {
     int32_t all_group = -1;     // the ALL group, -1 when there is none
     bool windows = false;
     int32_t no_level = 0;       // markers without a level of the by field
+    // Individuals counted in the means and (co)variances: all N, or without
+    // those the block data set has no record for (their values are all 0).
+    int64_t counted = 0;
+    std::vector<uint8_t> no_record;            // per individual; empty when all count
+    std::vector<int64_t> counted_rows;         // the counted ones in record order; empty when all count
     std::vector<marker_plan> markers;          // per marker, map order
     std::vector<marker_coding> codings;        // per marker (genotype blocks)
     std::vector<const uint8_t*> genotypes;     // per marker: N genotype codes
@@ -64,8 +83,9 @@ struct compute_plan {
     // batched computation walks them: grouped by group, map order within a
     // group (no windows), or map order (windows).
     std::vector<int32_t> order;
-    std::vector<int64_t> group_begin;          // G + 1 offsets into order (no windows)
+    std::vector<int64_t> group_begin;          // G + 1 offsets into order (windows: 1 + 1, ALL)
     std::vector<int32_t> row_of;               // per marker: its position in order, -1 when none
+    window_band band;                          // with windows
     int64_t effect_len = 0;                    // values read per effect vector (U, or M regression)
     int32_t threads = 1;                       // threads of the computation
     bool fused = false;                        // fused multiply-add kernels (within rounding)
@@ -105,7 +125,6 @@ struct cycle_batch {
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
-    aligned_doubles packed;        // with windows: the effects by column block (see kernel.h)
     aligned_doubles values;        // stored groups x rows x cols
     std::vector<double> matrices;  // per slot: T x T per group
 };
@@ -153,6 +172,14 @@ int32_t no_level_markers(const compute_plan& plan);
 // When some markers have no by level: the note about them on the console and,
 // when given, in the log.
 void print_no_level_note(const compute_plan& plan, FILE* log);
+
+// The records of the identifier filter that the block data set has no record
+// for (set missing when it was joined to the filter); none without a filter.
+std::vector<int32_t> records_without_block_data(const block_context& ctx);
+
+// When some individuals have no record in the block data set: the note about
+// them on the console and, when given, in the log.
+void print_no_record_note(const block_context& ctx, FILE* log);
 
 // Whether this machine runs the fused multiply-add kernels.
 bool fused_kernels_available();

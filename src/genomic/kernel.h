@@ -9,8 +9,7 @@
 // dominance two rows per marker: additive, then dominance), and stored
 // column block by column block: block b holds columns b * COL_BLOCK .. of
 // every row, row after row, so that a kernel walks a block's rows in order.
-// The windows pack every marker's effects so (batch.packed); the value
-// kernel gathers its own, a block of markers at a time.
+// The value kernel gathers them a block of markers at a time.
 //
 // Index names of the kernels:
 //   p, p0 .. p1   positions in the plan's marker order (plan.order[p] is the
@@ -47,15 +46,6 @@ constexpr int64_t ROW_CHUNK = 8 * ROW_BLOCK;
 // Value columns per kernel column block; the batch's columns are padded to it.
 constexpr int32_t COL_BLOCK = 16;
 
-// Columns c .. c + COL_BLOCK - 1 (c a multiple of COL_BLOCK) of packed
-// effect row `row`.
-inline int64_t packed_offset(const cycle_batch& batch, int64_t row, int32_t c) {
-    return (c / COL_BLOCK) * batch.codings * COL_BLOCK + row * COL_BLOCK;
-}
-inline const double* packed_row(const cycle_batch& batch, int64_t row, int32_t c) {
-    return batch.packed.data() + packed_offset(batch, row, c);
-}
-
 // Runs body(0 .. threads - 1), body(0) on the calling thread.
 void run_parallel(int32_t threads, const std::function<void(int32_t)>& body);
 
@@ -76,8 +66,11 @@ void gather_effects(const compute_plan& plan, const cycle_batch& batch, int64_t 
 // values holds (G, +1 with ALL) x rows x cols. Threads take chunks of rows.
 void group_values(const compute_plan& plan, const cycle_batch& batch, double* values);
 
-// With windows: every window's matrix into batch.matrices and the ALL group's
-// values into batch.values.
+// With windows: the band of the plan (false when memory is short).
+bool build_window_band(compute_plan& plan);
+
+// With windows: every window's matrix from the band and, from the ALL group's
+// values in batch.values, its matrix, into batch.matrices.
 void window_values(const compute_plan& plan, cycle_batch& batch);
 
 // Matrices of group g for every loaded cycle from the group's values (N rows

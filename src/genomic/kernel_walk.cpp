@@ -195,7 +195,9 @@ void chunk_values(const compute_plan& plan, const cycle_batch& batch, const kern
     const int32_t used_cols = ((batch.count * static_cast<int32_t>(plan.T) + COL_BLOCK - 1) / COL_BLOCK) * COL_BLOCK;
     const size_t group_size = static_cast<size_t>(batch.rows) * cols;
     const int64_t cells = (chunk.end - chunk.begin) * cols;
-    for (int32_t g = 0; g < plan.G; ++g) {
+    // With windows the one group walked is ALL: every contributing marker once.
+    const int32_t groups = plan.windows ? 1 : plan.G;
+    for (int32_t g = 0; g < groups; ++g) {
         double* c = values + g * group_size + chunk.begin * cols;
         std::fill(c, c + cells, 0.0);
         if (kernel.table)
@@ -203,7 +205,7 @@ void chunk_values(const compute_plan& plan, const cycle_batch& batch, const kern
         else
             product_chunk(plan, batch, kernel, g, chunk, used_cols, c, space);
     }
-    if (plan.all_group < 0) return;
+    if (plan.all_group < 0 || plan.windows) return;
     double* all = values + plan.G * group_size + chunk.begin * cols;
     std::fill(all, all + cells, 0.0);
     for (int32_t g = 0; g < plan.G; ++g) {

@@ -1,6 +1,7 @@
 // The model description scan: two passes over the model description, the
 // refusals, the groups and the arrays of the computation.
 #include "genomic/model.h"
+#include "genomic/compute.h"
 
 #include <cctype>
 #include <climits>
@@ -348,6 +349,16 @@ int64_t product(int64_t a, int64_t b, int64_t c = 1) {
     return abc;
 }
 
+// Individuals of the filter for which the block data set has no record.
+void mark_no_record(const block_context& ctx, genomic_model& model) {
+    model.no_record.clear();
+    const std::vector<int32_t> absent = records_without_block_data(ctx);
+    if (absent.empty()) return;
+    model.no_record.assign(static_cast<size_t>(model.N), 0);
+    for (int32_t r : absent)
+        if (r >= 0 && r < model.N) model.no_record[static_cast<size_t>(r)] = 1;
+}
+
 int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_model& model) {
     if (int refused = decide_model(count_terms(mod, opt.block_name), opt.block_name, model)) return refused;
     try {
@@ -359,6 +370,7 @@ int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_
     if (int refused = fill_terms(mod, opt, model)) return refused;
     if (int refused = check_dominance(model, opt.broad)) return refused;
     model.N = ctx.blockset != nullptr ? ctx.blockset->nrec : 0;
+    mark_no_record(ctx, model);
     set_groups(opt, ctx, model);
     if (int refused = check_markers(model, ctx, opt.block_name)) return refused;
     if (int failures = allocate_model_arrays(model)) {

@@ -72,6 +72,11 @@ struct genomic_model {
     std::vector<double> matrix_sumsq;
     int64_t cycles = 0;         // cycles processed
     int32_t threads = 1;        // threads of the computation (threads= option)
+    // Per individual, 1 when the block data set has no record for it (it was
+    // set missing when joined to the identifier filter): left out of every
+    // mean and (co)variance, its genomic values written as nan. Empty when
+    // every individual has a record.
+    std::vector<uint8_t> no_record;
 };
 
 }  // namespace tavo

@@ -1,38 +1,40 @@
-// Sliding windows: the values of window g are those of window g - 1 with the
-// leaving markers' contributions taken off and the entering ones added, so
-// the window width no longer multiplies the cost. A window is summed afresh,
-// marker by marker in map order (the exact sum), at every multiple of
-// RESTART_INTERVAL, where it shares no marker with the window before it (the
-// border of a by level), or where sliding would touch more markers than the
-// window holds; rounding therefore never drifts over more than
-// RESTART_INTERVAL windows. The restarts depend on the window alone, so every
-// pass over the windows, in any thread and for any rows, gives the same bits.
+// Window matrices from banded cross-products.
 //
-// The windows are walked in runs of RESTART_INTERVAL (each run starts with a
-// restart, so a run needs nothing from the one before it), and within a run
-// by blocks of individuals whose coded genotypes stay in the core's cache:
-// a block walks every window of the run before the next block starts. Within
-// a block, the values of a group of rows and a chunk of columns stay in
-// registers from window to window, so a window costs its steps and its sums,
-// not a load and a store of every value. A run takes two such walks: the
-// first adds every window's values into its column sums (and, with one
-// thread, into ALL), the second, the means known, into its cross sums (with
-// several terms, window by window from the block's values). Blocks are taken
-// in record order, and groups and the rows within them in order, so every
-// sum over individuals runs in record order, as in a window-by-window
-// computation.
+// A window's genomic value of term t is v_t(i) = sum over its coding columns
+// k of x_k(i) e_tk, so the covariance of terms r and c over the counted
+// individuals is the quadratic form sum_k sum_l e_rk C_kl e_cl / (n - 1),
+// with C_kl the centred cross-product of columns k and l (for dominance the
+// additive and the dominance coding of a marker are two columns). The
+// cross-products of every pair of columns that share a window (a band: at
+// most 2h markers apart, within a by level) are formed once per run from the
+// genotypes; each cycle then costs the windows' quadratic forms, not a pass
+// over the individuals.
 //
-// One thread: each run in turn. Two or three threads: one thread sums the
-// runs in order (and ALL with them) and hands each run's means on to the
-// others, which form the run's matrices. More threads: the runs are shared
-// out for the matrices, then the individuals for ALL, each thread walking
-// every window for its own individuals. Either way ALL is the sum of the
-// windows in window order for every individual.
+// The forms slide: from one window to the next the leaving columns are taken
+// off and the entering ones added, each step costing one row of the band
+// times the effects. A window is summed afresh at every multiple of
+// RESTART_INTERVAL, where it shares no column with the window before it (the
+// border of a by level), where it is empty, or where sliding would take as
+// many steps as the window holds columns, so rounding never drifts over more than
+// RESTART_INTERVAL windows. The restarts depend on the window alone, so any
+// thread count and batch size gives the same bits.
+//
+// Against the literal per-individual order the results differ by rounding
+// only: |difference| <= 1e-10 x (sum over the window's column pairs of
+// |e_rk| |C_kl| |e_cl|) / (n - 1). With exactly representable codings,
+// effects and means (as in small hand-computed runs) both are exact.
+//
+// The cross-products of genotype columns come from counts: for two markers,
+// the number of counted individuals with each pair of codes (the codes 1..3
+// as bit planes, counted with popcounts; code 0 and the marginals by
+// difference), so C_kl = sum over code pairs (a, b) of n_ab (x_k[a] - mean_k)
+// (x_l[b] - mean_l). Individuals without a record have code 0 and are in no
+// plane; the means divide by the counted individuals. Covariate columns are
+// centred and multiplied individual by individual.
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <new>
 #include <vector>
 
 #include "genomic/kernel.h"
@@ -42,469 +44,396 @@ namespace tavo {
 namespace {
 
 constexpr int32_t RESTART_INTERVAL = 64;
-constexpr int32_t LANES = 8;               // doubles per vector
-constexpr int32_t CHUNK = 2 * LANES;       // columns a walk keeps in registers; COL_BLOCK is a multiple
-constexpr int64_t BLOCK_BYTES = 64 * 1024;  // values of one block of individuals (several terms)
+constexpr int32_t PLANES = 3;  // genotype codes 1, 2, 3
 
-static_assert(COL_BLOCK % CHUNK == 0, "the batch's columns are whole chunks");
+int64_t words_of(int64_t N) { return (N + 63) / 64; }
 
-typedef double lanes __attribute__((vector_size(LANES * sizeof(double))));
+// ------------------------------------------------------------ the band
 
-// Unaligned loads and stores (by reference: no vector crosses a call boundary).
-inline __attribute__((always_inline)) void load(lanes& v, const double* p) { __builtin_memcpy(&v, p, sizeof v); }
-inline __attribute__((always_inline)) void store(double* p, const lanes& v) { __builtin_memcpy(p, &v, sizeof v); }
-
-bool restarts(const compute_plan& plan, int32_t g) {
-    if (g % RESTART_INTERVAL == 0) return true;
-    const marker_plan& a = plan.markers[g - 1];
-    const marker_plan& b = plan.markers[g];
-    if (b.lo < a.lo || b.hi < a.hi || b.lo > a.hi) return true;
-    return (b.lo - a.lo) + (b.hi - a.hi) > b.hi - b.lo + 1;
-}
-
-// One marker coding taken off or added: its packed effect row.
-struct coding_step {
-    int32_t marker = 0;
-    bool dominance = false;
-    const double* effects = nullptr;
-};
-
-// The steps from one window of a run to the next: a restart (values set to 0)
-// or not, then `subtract` steps taken off, then the rest added, in the order
-// that gives each value the same roundings whatever rows are walked.
-struct window_steps {
-    bool restart = false;
-    int32_t first = 0;     // into run_steps::steps
-    int32_t subtract = 0;  // steps taken off
-    int32_t count = 0;     // steps in all
-};
-
-struct run_steps {
-    int32_t g0 = 0;
-    int32_t g1 = 0;
-    std::vector<window_steps> windows;
-    std::vector<coding_step> steps;
-    int64_t block = 0;   // doubles per column block of the packed effects
-};
-
-void add_steps(const compute_plan& plan, const cycle_batch& batch, int32_t m0, int32_t m1, run_steps& out) {
+// Coding columns of every window: first .. last - 1, from the contributing
+// markers (plan.order, map order) inside the window's marker range.
+void window_columns(const compute_plan& plan, window_band& band) {
     const int32_t per = codings_per_marker(plan);
-    for (int32_t m = m0; m < m1; ++m) {
-        const int32_t row = plan.row_of[m];
-        if (row < 0) continue;
-        for (int32_t j = 0; j < per; ++j)
-            out.steps.push_back(
-                {m, j == 1, packed_row(batch, static_cast<int64_t>(row) * per + j, 0)});
+    std::vector<int64_t> before(static_cast<size_t>(plan.M) + 1, 0);  // contributing markers before m
+    for (int32_t m = 0; m < plan.M; ++m) before[m + 1] = before[m] + (plan.row_of[m] >= 0 ? 1 : 0);
+    band.first.resize(static_cast<size_t>(plan.G));
+    band.last.resize(static_cast<size_t>(plan.G));
+    for (int32_t g = 0; g < plan.G; ++g) {
+        const marker_plan& w = plan.markers[g];
+        band.first[g] = before[w.lo] * per;
+        band.last[g] = std::max(before[w.hi + 1], before[w.lo]) * per;
     }
 }
 
-void plan_run(const compute_plan& plan, const cycle_batch& batch, int32_t run, run_steps& out) {
-    out.g0 = run * RESTART_INTERVAL;
-    out.g1 = std::min(plan.G, out.g0 + RESTART_INTERVAL);
-    out.windows.clear();
-    out.steps.clear();
-    out.block = batch.codings * COL_BLOCK;
-    for (int32_t g = out.g0; g < out.g1; ++g) {
-        window_steps w;
-        w.first = static_cast<int32_t>(out.steps.size());
-        const marker_plan& b = plan.markers[g];
-        w.restart = restarts(plan, g);
-        if (w.restart) {
-            add_steps(plan, batch, b.lo, b.hi + 1, out);
-        } else {
-            const marker_plan& a = plan.markers[g - 1];
-            add_steps(plan, batch, a.lo, b.lo, out);
-            w.subtract = static_cast<int32_t>(out.steps.size()) - w.first;
-            add_steps(plan, batch, a.hi + 1, b.hi + 1, out);
+// The band of every column: the union of the windows that hold its marker
+// (windows lo..hi of the marker, the relation being symmetric).
+void band_extents(const compute_plan& plan, window_band& band) {
+    const int32_t per = codings_per_marker(plan);
+    band.K = static_cast<int64_t>(plan.order.size()) * per;
+    band.lo.assign(static_cast<size_t>(band.K), 0);
+    band.offset.assign(static_cast<size_t>(band.K) + 1, 0);
+    for (size_t p = 0; p < plan.order.size(); ++p) {
+        const marker_plan& mp = plan.markers[plan.order[p]];
+        int64_t lo = band.first[mp.lo];
+        int64_t hi = band.last[mp.lo];
+        for (int32_t g = mp.lo; g <= mp.hi; ++g) {
+            lo = std::min(lo, band.first[g]);
+            hi = std::max(hi, band.last[g]);
         }
-        w.count = static_cast<int32_t>(out.steps.size()) - w.first;
-        out.windows.push_back(w);
+        for (int32_t j = 0; j < per; ++j) {
+            const int64_t k = static_cast<int64_t>(p) * per + j;
+            band.lo[k] = lo;
+            band.offset[k + 1] = band.offset[k] + (hi - lo);
+        }
+    }
+    band.values.assign(static_cast<size_t>(band.offset[band.K]), 0.0);
+}
+
+inline double& band_at(window_band& band, int64_t k, int64_t l) {
+    return band.values[static_cast<size_t>(band.offset[k] + (l - band.lo[k]))];
+}
+
+// Last contributing marker (position in order) whose columns lie in the band
+// of position p's columns.
+int64_t band_end(const compute_plan& plan, const window_band& band, int64_t p) {
+    const int32_t per = codings_per_marker(plan);
+    const int64_t k = p * per;
+    return (band.lo[k] + (band.offset[k + 1] - band.offset[k])) / per;
+}
+
+// Bit planes of the codes 1..3 of one marker over the individuals.
+void fill_planes(const compute_plan& plan, int32_t m, int64_t words, uint64_t* planes) {
+    std::fill(planes, planes + PLANES * words, uint64_t{0});
+    const uint8_t* codes = plan.genotypes[m];
+    for (int64_t i = 0; i < plan.N; ++i) {
+        const uint8_t code = codes[i];
+        if (code >= 1 && code <= 3 && (plan.no_record.empty() || !plan.no_record[i]))
+            planes[(code - 1) * words + i / 64] |= uint64_t{1} << (i % 64);
     }
 }
 
-// One thread's space: the coded genotypes of the run's steps for a block of
-// rows, a block of values (several terms), and the run's sums.
-struct walk_space {
-    aligned_doubles values;     // block rows x cols (cross sums of several terms)
-    std::vector<double> codes;  // run steps x block rows
-    aligned_doubles sums;       // RESTART_INTERVAL x cols, then the means
-    aligned_doubles cross;      // RESTART_INTERVAL x cross_width
-    int64_t block_rows = 0;
-    int32_t cross_width = 0;
-};
+using count_fn = void (*)(const uint64_t*, const uint64_t*, int64_t, double*);
 
-int32_t pairs_of(const compute_plan& plan) { return plan.T * (plan.T + 1) / 2; }
-
-walk_space new_space(const compute_plan& plan, const cycle_batch& batch) {
-    walk_space s;
-    s.block_rows = std::clamp<int64_t>(BLOCK_BYTES / (8 * static_cast<int64_t>(batch.cols)), 8, 1024);
-    s.values.assign(static_cast<size_t>(s.block_rows) * batch.cols, 0.0);
-    s.sums.assign(static_cast<size_t>(RESTART_INTERVAL) * batch.cols, 0.0);
-    s.cross_width = std::max(batch.cols, pairs_of(plan) * batch.count);
-    s.cross.assign(static_cast<size_t>(RESTART_INTERVAL) * s.cross_width, 0.0);
-    return s;
-}
-
-// The coded genotype (or covariate) of every step of the run for rows i0 ..
-// i0 + rows - 1: codes[step * rows + r].
-void code_steps(const compute_plan& plan, const run_steps& run, int64_t i0, int64_t rows, double* codes) {
-    for (size_t k = 0; k < run.steps.size(); ++k) {
-        const coding_step& st = run.steps[k];
-        double* out = codes + static_cast<int64_t>(k) * rows;
-        for (int64_t r = 0; r < rows; ++r) out[r] = marker_value(plan, st.marker, i0 + r, st.dominance);
-    }
-}
-
-// Where column c of a step's effect row lies, from the row's start.
-inline int64_t effect_column(const run_steps& run, int32_t c) { return (c / COL_BLOCK) * run.block + c % COL_BLOCK; }
-
-// Window w's values of NR rows and one chunk of columns, slid on from the
-// window before (or restarted at 0), in registers: the leaving steps taken
-// off, then the entering ones added, row by row as in a window-by-window walk.
-template <int NR>
-inline __attribute__((always_inline)) void slide(const run_steps& run, const window_steps& w, const double* codes,
-                                                 int64_t rows, int64_t at, lanes (&v)[NR][2]) {
-    if (w.restart)
-        for (int r = 0; r < NR; ++r) v[r][0] = v[r][1] = lanes{};
-    const coding_step* steps = run.steps.data() + w.first;
-    const double* x = codes + static_cast<int64_t>(w.first) * rows;
-    lanes e0, e1;
-    int32_t k = 0;
-    for (; k < w.subtract; ++k, x += rows) {
-        load(e0, steps[k].effects + at);
-        load(e1, steps[k].effects + at + LANES);
-#pragma GCC unroll 8
-        for (int r = 0; r < NR; ++r) {
-            v[r][0] = v[r][0] - x[r] * e0;
-            v[r][1] = v[r][1] - x[r] * e1;
-        }
-    }
-    for (; k < w.count; ++k, x += rows) {
-        load(e0, steps[k].effects + at);
-        load(e1, steps[k].effects + at + LANES);
-#pragma GCC unroll 8
-        for (int r = 0; r < NR; ++r) {
-            v[r][0] = v[r][0] + x[r] * e0;
-            v[r][1] = v[r][1] + x[r] * e1;
-        }
-    }
-}
-
-enum class walk_pass : uint8_t { sums, sums_and_all, squares, all };
-
-// Every window of the run for NR rows (codes from row r0 of the block) and
-// the chunk of columns at c, the rows' values kept in registers from window
-// to window: into the windows' column sums (rows in order), ALL (windows in
-// order) or, the means known, the sums of squares of one term.
-template <walk_pass PASS, int NR>
-inline __attribute__((always_inline)) void walk_rows(const run_steps& run, const double* codes, int64_t rows,
-                                                     int32_t c, int32_t cols, double* all, walk_space& s) {
-    constexpr bool SUMS = PASS == walk_pass::sums || PASS == walk_pass::sums_and_all;
-    constexpr bool ALL = PASS == walk_pass::sums_and_all || PASS == walk_pass::all;
-    const int64_t at = effect_column(run, c);
-    lanes v[NR][2] = {};
-    lanes a[NR][2] = {};
-    if constexpr (ALL)
-        for (int r = 0; r < NR; ++r) {
-            load(a[r][0], all + r * cols + c);
-            load(a[r][1], all + r * cols + c + LANES);
-        }
-    for (size_t k = 0; k < run.windows.size(); ++k) {
-        slide<NR>(run, run.windows[k], codes, rows, at, v);
-        if constexpr (SUMS) {
-            double* sums = s.sums.data() + k * cols + c;
-            lanes s0, s1;
-            load(s0, sums);
-            load(s1, sums + LANES);
-            for (int r = 0; r < NR; ++r) {
-                s0 = s0 + v[r][0];
-                s1 = s1 + v[r][1];
-            }
-            store(sums, s0);
-            store(sums + LANES, s1);
-        }
-        if constexpr (ALL)
-            for (int r = 0; r < NR; ++r) {
-                a[r][0] = a[r][0] + v[r][0];
-                a[r][1] = a[r][1] + v[r][1];
-            }
-        if constexpr (PASS == walk_pass::squares) {
-            const double* means = s.sums.data() + k * cols + c;
-            double* cross = s.cross.data() + k * s.cross_width + c;
-            lanes m0, m1, q0, q1;
-            load(m0, means);
-            load(m1, means + LANES);
-            load(q0, cross);
-            load(q1, cross + LANES);
-            for (int r = 0; r < NR; ++r) {
-                const lanes d0 = v[r][0] - m0;
-                const lanes d1 = v[r][1] - m1;
-                q0 = q0 + d0 * d0;
-                q1 = q1 + d1 * d1;
-            }
-            store(cross, q0);
-            store(cross + LANES, q1);
-        }
-    }
-    if constexpr (ALL)
-        for (int r = 0; r < NR; ++r) {
-            store(all + r * cols + c, a[r][0]);
-            store(all + r * cols + c + LANES, a[r][1]);
+// n[a * 3 + b]: individuals with code a + 1 at the first marker and b + 1 at
+// the second.
+inline __attribute__((always_inline)) void joint_counts(const uint64_t* a, const uint64_t* b, int64_t words,
+                                                        double* n) {
+    for (int32_t x = 0; x < PLANES; ++x)
+        for (int32_t y = 0; y < PLANES; ++y) {
+            const uint64_t* pa = a + x * words;
+            const uint64_t* pb = b + y * words;
+            int64_t count = 0;
+            for (int64_t w = 0; w < words; ++w) count += __builtin_popcountll(pa[w] & pb[w]);
+            n[x * PLANES + y] = static_cast<double>(count);
         }
 }
-
-// Rows handled together, their values kept in registers.
-constexpr int32_t GROUP_ROWS = 4;
-
-// The run for the block's rows, a chunk of columns and a group of rows at a
-// time (a last group of fewer rows by itself).
-template <walk_pass PASS>
-inline __attribute__((always_inline)) void walk_block(const run_steps& run, const double* codes, int64_t rows,
-                                                      int32_t cols, int32_t used, double* all, walk_space& s) {
-    for (int32_t c = 0; c < used; c += CHUNK) {
-        int64_t r0 = 0;
-        for (; r0 + GROUP_ROWS <= rows; r0 += GROUP_ROWS)
-            walk_rows<PASS, GROUP_ROWS>(run, codes + r0, rows, c, cols, all ? all + r0 * cols : nullptr, s);
-        double* rest = all ? all + r0 * cols : nullptr;
-        switch (rows - r0) {
-            case 3: walk_rows<PASS, 3>(run, codes + r0, rows, c, cols, rest, s); break;
-            case 2: walk_rows<PASS, 2>(run, codes + r0, rows, c, cols, rest, s); break;
-            case 1: walk_rows<PASS, 1>(run, codes + r0, rows, c, cols, rest, s); break;
-            default: break;
-        }
-    }
+void joint_counts_generic(const uint64_t* a, const uint64_t* b, int64_t words, double* n) {
+    joint_counts(a, b, words, n);
+}
+__attribute__((target("popcnt"))) void joint_counts_popcnt(const uint64_t* a, const uint64_t* b, int64_t words,
+                                                           double* n) {
+    joint_counts(a, b, words, n);
 }
 
-// Window by window for the block's rows (several terms): each window's values
-// into the block, then its cross sums of every pair of terms, per pair (r, c
-// <= r) and cycle the sum of (value c - mean c) x (value r - mean r).
-inline __attribute__((always_inline)) void term_crosses_block(const run_steps& run, const double* codes,
-                                                              int64_t rows, int32_t cols, int32_t used,
-                                                              int32_t slots, int32_t T, walk_space& s) {
-    double* values = s.values.data();
-    for (size_t k = 0; k < run.windows.size(); ++k) {
-        const window_steps& w = run.windows[k];
-        for (int32_t c = 0; c < used; c += CHUNK) {
-            const int64_t at = effect_column(run, c);
-            for (int64_t r = 0; r < rows; ++r) {
-                lanes v[1][2] = {};
-                if (!w.restart) {
-                    load(v[0][0], values + r * cols + c);
-                    load(v[0][1], values + r * cols + c + LANES);
+// Codings 0..3 of the columns of a marker: additive, then dominance.
+void marker_codes(const compute_plan& plan, int32_t m, int32_t j, double* out) {
+    const marker_coding& c = plan.codings[m];
+    for (int32_t a = 0; a < 4; ++a) out[a] = j == 1 ? c.d[a] : c.x[a];
+}
+
+// Centred cross-product of a column pair from the 4 x 4 table of code counts.
+double centred_product(const double (&n)[4][4], const double* x, double mx, const double* y, double my) {
+    double sum = 0.0;
+    for (int32_t a = 0; a < 4; ++a)
+        for (int32_t b = 0; b < 4; ++b)
+            if (n[a][b] != 0) sum += n[a][b] * ((x[a] - mx) * (y[b] - my));
+    return sum;
+}
+
+// The 4 x 4 table of code counts of markers with the marginals ca, cb (codes
+// 1..3) and the joint counts of codes 1..3; code 0 by difference.
+void count_table(const double* joint, const double* ca, const double* cb, double n, double (&t)[4][4]) {
+    double a0 = n;  // code 0 at the first marker
+    for (int32_t x = 0; x < PLANES; ++x) a0 -= ca[x];
+    for (int32_t x = 0; x < PLANES; ++x) {
+        double row = ca[x], col = cb[x];
+        for (int32_t y = 0; y < PLANES; ++y) {
+            t[x + 1][y + 1] = joint[x * PLANES + y];
+            row -= joint[x * PLANES + y];
+            col -= joint[y * PLANES + x];
+        }
+        t[x + 1][0] = row;
+        t[0][x + 1] = col;
+    }
+    t[0][0] = a0 - (t[0][1] + t[0][2] + t[0][3]);
+}
+
+bool genotype_band(const compute_plan& plan, window_band& band) {
+    static const bool popcnt = __builtin_cpu_supports("popcnt");
+    const count_fn counts = popcnt ? joint_counts_popcnt : joint_counts_generic;
+    const int32_t per = codings_per_marker(plan);
+    const int64_t P = static_cast<int64_t>(plan.order.size());
+    const int64_t words = words_of(plan.N);
+    const double n = static_cast<double>(plan.counted);
+    // Planes of the markers from p to the end of its band, in a ring.
+    int64_t ring = 1;
+    for (int64_t p = 0; p < P; ++p) ring = std::max(ring, band_end(plan, band, p) - p + 1);
+    std::vector<uint64_t> planes(static_cast<size_t>(ring * PLANES * words));
+    std::vector<double> marginal(static_cast<size_t>(P) * PLANES);
+    std::vector<double> means(static_cast<size_t>(P) * per);
+    int64_t filled = 0;  // positions whose planes are in the ring
+    auto planes_of = [&](int64_t q) { return planes.data() + (q % ring) * PLANES * words; };
+    auto fill = [&](int64_t q) {
+        const int32_t m = plan.order[q];
+        uint64_t* pl = planes_of(q);
+        fill_planes(plan, m, words, pl);
+        double joint[PLANES * PLANES];
+        counts(pl, pl, words, joint);
+        for (int32_t x = 0; x < PLANES; ++x) marginal[q * PLANES + x] = joint[x * PLANES + x];
+        for (int32_t j = 0; j < per; ++j) {
+            double codes[4];
+            marker_codes(plan, m, j, codes);
+            double sum = 0.0;
+            for (int32_t x = 0; x < PLANES; ++x) sum += marginal[q * PLANES + x] * codes[x + 1];
+            means[q * per + j] = sum / n;
+        }
+    };
+    for (int64_t p = 0; p < P; ++p) {
+        const int64_t end = band_end(plan, band, p);
+        for (; filled < end; ++filled) fill(filled);
+        for (int64_t q = p; q < end; ++q) {
+            double joint[PLANES * PLANES];
+            counts(planes_of(p), planes_of(q), words, joint);
+            double table[4][4];
+            count_table(joint, &marginal[p * PLANES], &marginal[q * PLANES], n, table);
+            for (int32_t j1 = 0; j1 < per; ++j1)
+                for (int32_t j2 = 0; j2 < per; ++j2) {
+                    double x[4], y[4];
+                    marker_codes(plan, plan.order[p], j1, x);
+                    marker_codes(plan, plan.order[q], j2, y);
+                    const double c = centred_product(table, x, means[p * per + j1], y, means[q * per + j2]);
+                    const int64_t k = p * per + j1, l = q * per + j2;
+                    band_at(band, k, l) = c;
+                    band_at(band, l, k) = c;
                 }
-                slide<1>(run, w, codes + r, rows, at, v);
-                store(values + r * cols + c, v[0][0]);
-                store(values + r * cols + c + LANES, v[0][1]);
-            }
-        }
-        const double* means = s.sums.data() + k * cols;
-        double* cross = s.cross.data() + k * s.cross_width;
-        for (int64_t i = 0; i < rows; ++i) {
-            const double* v = values + i * cols;
-            double* out = cross;
-            for (int32_t r = 0; r < T; ++r)
-                for (int32_t c = 0; c <= r; ++c, out += slots)
-                    for (int32_t sl = 0; sl < slots; ++sl)
-                        out[sl] += (v[sl * T + c] - means[sl * T + c]) * (v[sl * T + r] - means[sl * T + r]);
         }
     }
+    return true;
 }
 
-enum class run_pass : uint8_t { sums, sums_and_all, crosses, all };
+bool covariate_band(const compute_plan& plan, window_band& band) {
+    const int64_t P = static_cast<int64_t>(plan.order.size());
+    const int64_t n = plan.counted;
+    // Centred columns of the counted individuals, in a ring over the band.
+    int64_t ring = 1;
+    for (int64_t p = 0; p < P; ++p) ring = std::max(ring, band_end(plan, band, p) - p + 1);
+    std::vector<double> centred(static_cast<size_t>(ring * n));
+    int64_t filled = 0;
+    auto column = [&](int64_t q) { return centred.data() + (q % ring) * n; };
+    auto fill = [&](int64_t q) {
+        const int32_t m = plan.order[q];
+        double* out = column(q);
+        int64_t r = 0;
+        for (int64_t i = 0; i < plan.N; ++i)
+            if (plan.no_record.empty() || !plan.no_record[i]) out[r++] = marker_value(plan, m, i, false);
+        double sum = 0.0;
+        for (int64_t k = 0; k < n; ++k) sum += out[k];
+        const double mean = sum / static_cast<double>(n);
+        for (int64_t k = 0; k < n; ++k) out[k] -= mean;
+    };
+    for (int64_t p = 0; p < P; ++p) {
+        const int64_t end = band_end(plan, band, p);
+        for (; filled < end; ++filled) fill(filled);
+        const double* a = column(p);
+        for (int64_t q = p; q < end; ++q) {
+            const double* b = column(q);
+            double sum = 0.0;
+            for (int64_t k = 0; k < n; ++k) sum += a[k] * b[k];
+            band_at(band, p, q) = sum;
+            band_at(band, q, p) = sum;
+        }
+    }
+    return true;
+}
 
-// Every window of the run for individuals i0 .. i1 - 1, block by block.
-template <run_pass PASS>
-inline __attribute__((always_inline)) void walk_run_body(const compute_plan& plan, const cycle_batch& batch,
-                                                         const run_steps& run, int64_t i0, int64_t i1,
-                                                         walk_space& s, double* all) {
-    const int32_t cols = batch.cols;
-    const int32_t used = (batch.count * plan.T + CHUNK - 1) / CHUNK * CHUNK;
-    if (s.codes.size() < run.steps.size() * s.block_rows) s.codes.resize(run.steps.size() * s.block_rows);
-    for (int64_t b0 = i0; b0 < i1; b0 += s.block_rows) {
-        const int64_t rows = std::min(s.block_rows, i1 - b0);
-        code_steps(plan, run, b0, rows, s.codes.data());
-        const double* codes = s.codes.data();
-        double* block_all = all != nullptr ? all + b0 * cols : nullptr;
-        if constexpr (PASS == run_pass::sums)
-            walk_block<walk_pass::sums>(run, codes, rows, cols, used, nullptr, s);
-        else if constexpr (PASS == run_pass::sums_and_all)
-            walk_block<walk_pass::sums_and_all>(run, codes, rows, cols, used, block_all, s);
-        else if constexpr (PASS == run_pass::all)
-            walk_block<walk_pass::all>(run, codes, rows, cols, used, block_all, s);
-        else if (plan.T == 1)
-            walk_block<walk_pass::squares>(run, codes, rows, cols, used, nullptr, s);
-        else
-            term_crosses_block(run, codes, rows, cols, used, batch.count, plan.T, s);
+// ------------------------------------------------------------ the cycles
+//
+// Every cycle of the batch at once: the effects lie column by column, one
+// row per coding column, term-major (t * slots + slot), so a step is a pass
+// of the band row over whole rows of effects and the forms of a pair of
+// terms are updated for every slot in one pass. Each run of windows gathers
+// the rows of its own columns.
+
+// E[(k - k0) * cols + t * slots + slot]: the effects of coding columns k0 .. k1 - 1.
+void gather_columns(const compute_plan& plan, const cycle_batch& batch, int64_t k0, int64_t k1, double* E) {
+    const int32_t per = codings_per_marker(plan);
+    const int64_t len = batch.effect_len;
+    const int32_t filled = batch.count * plan.T;
+    for (int64_t k = k0; k < k1; ++k) {
+        const int32_t e = plan.markers[plan.order[k / per]].effect;
+        const int32_t j = static_cast<int32_t>(k % per);  // additive 0, dominance 1
+        double* out = E + (k - k0) * batch.cols;
+        for (int32_t c = 0; c < filled; ++c)  // c = slot * T + t in the batch's effects
+            out[(c % plan.T) * batch.count + c / plan.T] = batch.effects[static_cast<size_t>((c * per + j) * len + e)];
+        std::fill(out + filled, out + batch.cols, 0.0);
     }
 }
 
-using run_fn = void (*)(const compute_plan&, const cycle_batch&, const run_steps&, int64_t, int64_t, walk_space&,
-                        double*);
-
-template <run_pass PASS>
-void walk_run_generic(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, int64_t i0,
-                      int64_t i1, walk_space& s, double* all) {
-    walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
-}
-template <run_pass PASS>
-__attribute__((target("avx512f"))) void walk_run_avx512(const compute_plan& plan, const cycle_batch& batch,
-                                                        const run_steps& run, int64_t i0, int64_t i1,
-                                                        walk_space& s, double* all) {
-    walk_run_body<PASS>(plan, batch, run, i0, i1, s, all);
+bool restarts(const window_band& band, int32_t g) {
+    if (g % RESTART_INTERVAL == 0) return true;
+    const int64_t f0 = band.first[g - 1], l0 = band.last[g - 1];
+    const int64_t f1 = band.first[g], l1 = band.last[g];
+    if (f1 >= l1 || f1 >= l0 || f1 < f0 || l1 < l0) return true;
+    return (f1 - f0) + (l1 - l0) >= l1 - f1;  // a restart costs no more
 }
 
-template <run_pass PASS>
-run_fn choose_walk(const compute_plan& plan) {
-    static const bool wide = __builtin_cpu_supports("avx512f");
-    return wide && plan.widest >= 2 ? walk_run_avx512<PASS> : walk_run_generic<PASS>;
-}
-
-// Matrices of the run's windows from their cross sums: covariances on and
-// below the diagonal, correlations above, as group_matrices writes them.
-void run_matrices(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, const walk_space& s,
-                  double* matrices) {
-    const int32_t T = plan.T;
-    const double n = static_cast<double>(plan.N);
-    const size_t cells = static_cast<size_t>(T) * static_cast<size_t>(T);
-    const size_t slot_stride = cells * static_cast<size_t>(plan.total_groups);
-    for (int32_t g = run.g0; g < run.g1; ++g) {
-        const double* cross = s.cross.data() + (g - run.g0) * s.cross_width;
-        double* first = matrices + static_cast<size_t>(g) * cells;
-        int32_t pair = 0;
-        for (int32_t r = 0; r < T; ++r)
-            for (int32_t c = 0; c <= r; ++c, ++pair)
-                for (int32_t sl = 0; sl < batch.count; ++sl)
-                    first[sl * slot_stride + r * T + c] = cross[pair * batch.count + sl] / (n - 1.0);
-        for (int32_t sl = 0; sl < batch.count; ++sl) fill_correlations(first + sl * slot_stride, T);
-    }
-}
-
-// The means of one run's windows into s.sums; with all given, their values
-// into ALL.
-void sum_run(const compute_plan& plan, const cycle_batch& batch, const run_steps& run, walk_space& s, double* all) {
-    const size_t windows = run.windows.size();
-    std::fill(s.sums.begin(), s.sums.begin() + windows * batch.cols, 0.0);
-    if (all != nullptr)
-        choose_walk<run_pass::sums_and_all>(plan)(plan, batch, run, 0, plan.N, s, all);
-    else
-        choose_walk<run_pass::sums>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
-    const double n = static_cast<double>(plan.N);
-    for (size_t k = 0; k < windows * batch.cols; ++k) s.sums[k] /= n;
-}
-
-// The matrices of one run's windows, the means in s.sums.
-void cross_run(const compute_plan& plan, cycle_batch& batch, const run_steps& run, walk_space& s) {
-    std::fill(s.cross.begin(), s.cross.begin() + run.windows.size() * s.cross_width, 0.0);
-    choose_walk<run_pass::crosses>(plan)(plan, batch, run, 0, plan.N, s, nullptr);
-    run_matrices(plan, batch, run, s, batch.matrices.data());
-}
-
-// Two or three threads: one thread sums the runs in order and adds their
-// values into ALL, handing each run's means on; the others form the runs'
-// matrices from them. Every sum runs as with one thread, and the summing
-// thread never walks the windows a second time.
-struct hand_on {
-    std::mutex lock;
-    std::condition_variable changed;
-    int32_t summed = 0;            // runs whose means are handed on
-    int32_t taken = 0;             // runs taken for their matrices
-    std::vector<char> slot_free;   // per slot of the ring
-    aligned_doubles means;         // ring of RESTART_INTERVAL x cols means per slot
+struct form_space {
+    int64_t k0 = 0;         // the first coding column in E
+    int32_t width = 0;      // value columns in use
+    int32_t cols = 0;       // from one row of E to the next
+    int32_t slots = 0;
+    int32_t T = 0;
+    std::vector<double> w;  // one row: C(k, S) E(S)
+    std::vector<double> Q;  // per pair of terms (r >= c) and slot: the window's form
 };
 
-void sum_in_order(const compute_plan& plan, cycle_batch& batch, int32_t runs, double* all, hand_on& h) {
-    walk_space s = new_space(plan, batch);
-    run_steps steps;
-    const size_t slot_size = static_cast<size_t>(RESTART_INTERVAL) * batch.cols;
-    const int32_t slots = static_cast<int32_t>(h.slot_free.size());
-    for (int32_t run = 0; run < runs; ++run) {
-        plan_run(plan, batch, run, steps);
-        sum_run(plan, batch, steps, s, all);
-        std::unique_lock<std::mutex> guard(h.lock);
-        h.changed.wait(guard, [&] { return h.slot_free[run % slots] != 0; });
-        h.slot_free[run % slots] = 0;
-        std::copy_n(s.sums.begin(), slot_size, h.means.begin() + (run % slots) * slot_size);
-        h.summed = run + 1;
-        h.changed.notify_all();
+// w = sum over columns l in s0 .. s1 - 1 of C(k, l) E[l].
+inline __attribute__((always_inline)) void band_row_times(const window_band& band, int64_t k, int64_t s0, int64_t s1,
+                                                          const double* E, form_space& f) {
+    const double* row = band.values.data() + band.offset[k] + (s0 - band.lo[k]);
+    double* w = f.w.data();
+    const int32_t width = f.width;
+    for (int32_t j = 0; j < width; ++j) w[j] = 0.0;
+    const double* e = E + (s0 - f.k0) * f.cols;
+    for (int64_t l = 0; l < s1 - s0; ++l, e += f.cols) {
+        const double c = row[l];
+        for (int32_t j = 0; j < width; ++j) w[j] += c * e[j];
     }
 }
 
-void cross_handed_on(const compute_plan& plan, cycle_batch& batch, int32_t runs, hand_on& h) {
-    walk_space s = new_space(plan, batch);
-    run_steps steps;
-    const size_t slot_size = static_cast<size_t>(RESTART_INTERVAL) * batch.cols;
-    const int32_t slots = static_cast<int32_t>(h.slot_free.size());
-    for (;;) {
-        int32_t run = 0;
-        {
-            std::unique_lock<std::mutex> guard(h.lock);
-            h.changed.wait(guard, [&] { return h.taken < h.summed || h.taken == runs; });
-            if (h.taken == runs) return;
-            run = h.taken++;
-            std::copy_n(h.means.begin() + (run % slots) * slot_size, slot_size, s.sums.begin());
-            h.slot_free[run % slots] = 1;
-            h.changed.notify_all();
+// Column k taken off (sign -1, S still holding it) or added (+1, S holding
+// it): Q += sign x (E_k w^T + w E_k^T - E_k C_kk E_k^T), per slot.
+inline __attribute__((always_inline)) void step(const window_band& band, int64_t k, int64_t s0, int64_t s1,
+                                                const double* E, double sign, form_space& f) {
+    band_row_times(band, k, s0, s1, E, f);
+    const double ckk = band.values[static_cast<size_t>(band.offset[k] + (k - band.lo[k]))];
+    const double* ek = E + (k - f.k0) * f.cols;
+    const double* w = f.w.data();
+    const int32_t T = f.T;
+    double* q = f.Q.data();
+    const int32_t S = f.slots;
+    for (int32_t r = 0; r < T; ++r)
+        for (int32_t c = 0; c <= r; ++c, q += S)
+            for (int32_t s = 0; s < S; ++s) {
+                const double a = ek[r * S + s], b = ek[c * S + s];
+                q[s] += sign * (a * w[c * S + s] + w[r * S + s] * b - a * ckk * b);
+            }
+}
+
+// The window's forms summed afresh: column by column, Q += E_k (C(k, S) E(S))^T.
+inline __attribute__((always_inline)) void restart(const window_band& band, int64_t s0, int64_t s1, const double* E,
+                                                   form_space& f) {
+    std::fill(f.Q.begin(), f.Q.end(), 0.0);
+    const int32_t T = f.T;
+    for (int64_t k = s0; k < s1; ++k) {
+        band_row_times(band, k, s0, s1, E, f);
+        const double* ek = E + (k - f.k0) * f.cols;
+        const double* w = f.w.data();
+        double* q = f.Q.data();
+        const int32_t S = f.slots;
+        for (int32_t r = 0; r < T; ++r)
+            for (int32_t c = 0; c <= r; ++c, q += S)
+                for (int32_t s = 0; s < S; ++s) q[s] += ek[r * S + s] * w[c * S + s];
+    }
+}
+
+// Windows g0 .. g1 - 1 of every slot into the batch's matrices.
+inline __attribute__((always_inline)) void window_run_body(const compute_plan& plan, const double* E, int32_t g0,
+                                                           int32_t g1, double* matrices, form_space& f) {
+    const window_band& band = plan.band;
+    const int32_t T = plan.T;
+    const size_t cells = static_cast<size_t>(T) * T;
+    const size_t slot_stride = cells * static_cast<size_t>(plan.total_groups);
+    const double divisor = static_cast<double>(plan.counted) - 1.0;
+    for (int32_t g = g0; g < g1; ++g) {
+        const int64_t f1 = band.first[g], l1 = band.last[g];
+        if (restarts(band, g)) {
+            restart(band, f1, l1, E, f);
+        } else {
+            const int64_t f0 = band.first[g - 1], l0 = band.last[g - 1];
+            for (int64_t k = f0; k < f1; ++k) step(band, k, k, l0, E, -1.0, f);
+            for (int64_t k = l0; k < l1; ++k) step(band, k, f1, k + 1, E, 1.0, f);
         }
-        plan_run(plan, batch, run, steps);
-        cross_run(plan, batch, steps, s);
+        const double* q = f.Q.data();
+        for (int32_t r = 0; r < T; ++r)
+            for (int32_t c = 0; c <= r; ++c, q += f.slots)
+                for (int32_t s = 0; s < f.slots; ++s) matrices[s * slot_stride + g * cells + r * T + c] = q[s] / divisor;
+        for (int32_t s = 0; s < f.slots; ++s) fill_correlations(matrices + s * slot_stride + g * cells, T);
     }
 }
 
-void hand_on_runs(const compute_plan& plan, cycle_batch& batch, int32_t runs, int32_t threads, double* all) {
-    hand_on h;
-    h.slot_free.assign(static_cast<size_t>(2 * threads), 1);
-    h.means.assign(h.slot_free.size() * RESTART_INTERVAL * batch.cols, 0.0);
-    run_parallel(threads, [&](int32_t k) {
-        if (k == 0)
-            sum_in_order(plan, batch, runs, all, h);
-        else
-            cross_handed_on(plan, batch, runs, h);
-    });
+using run_fn = void (*)(const compute_plan&, const double*, int32_t, int32_t, double*, form_space&);
+
+void window_run_generic(const compute_plan& plan, const double* E, int32_t g0, int32_t g1, double* matrices,
+                        form_space& f) {
+    window_run_body(plan, E, g0, g1, matrices, f);
+}
+__attribute__((target("avx512f"))) void window_run_avx512(const compute_plan& plan, const double* E, int32_t g0,
+                                                          int32_t g1, double* matrices, form_space& f) {
+    window_run_body(plan, E, g0, g1, matrices, f);
+}
+
+run_fn choose_run(const compute_plan& plan) {
+    static const bool wide = __builtin_cpu_supports("avx512f");
+    return wide && plan.widest >= 2 ? window_run_avx512 : window_run_generic;
 }
 
 }  // namespace
 
-void window_values(const compute_plan& plan, cycle_batch& batch) {
-    double* all = batch.values.data();
-    std::fill(batch.values.begin(), batch.values.end(), 0.0);
-    const int32_t G = plan.G;
-    const int32_t runs = (G + RESTART_INTERVAL - 1) / RESTART_INTERVAL;
-    const int32_t threads = std::max(1, std::min(plan.threads, runs));
-    if (threads == 1) {
-        walk_space s = new_space(plan, batch);
-        run_steps steps;
-        for (int32_t run = 0; run < runs; ++run) {
-            plan_run(plan, batch, run, steps);
-            sum_run(plan, batch, steps, s, all);
-            cross_run(plan, batch, steps, s);
-        }
-    } else if (threads <= 3) {
-        hand_on_runs(plan, batch, runs, threads, all);
-    } else {
-        // Many threads: the runs are shared out for the matrices, then the
-        // individuals for ALL, each thread walking every window for its own.
-        std::atomic<int32_t> next{0};
-        run_parallel(threads, [&](int32_t) {
-            walk_space s = new_space(plan, batch);
-            run_steps steps;
-            for (int32_t run = next++; run < runs; run = next++) {
-                plan_run(plan, batch, run, steps);
-                sum_run(plan, batch, steps, s, nullptr);
-                cross_run(plan, batch, steps, s);
-            }
-        });
-        run_parallel(threads, [&](int32_t k) {
-            walk_space s = new_space(plan, batch);
-            run_steps steps;
-            const run_fn walk = choose_walk<run_pass::all>(plan);
-            for (int32_t run = 0; run < runs; ++run) {
-                plan_run(plan, batch, run, steps);
-                walk(plan, batch, steps, plan.N * k / threads, plan.N * (k + 1) / threads, s, all);
-            }
-        });
+bool build_window_band(compute_plan& plan) {
+    window_band& band = plan.band;
+    band = window_band{};
+    try {
+        window_columns(plan, band);
+        band_extents(plan, band);
+        if (plan.kind == model_kind::regression) return covariate_band(plan, band);
+        return genotype_band(plan, band);
+    } catch (const std::bad_alloc&) {
+        band = window_band{};
+        return false;
     }
+}
+
+void window_values(const compute_plan& plan, cycle_batch& batch) {
+    const window_band& band = plan.band;
+    const int32_t runs = (plan.G + RESTART_INTERVAL - 1) / RESTART_INTERVAL;
+    const int32_t threads = std::max(1, std::min(plan.threads, runs));
+    const run_fn walk = choose_run(plan);
+    std::atomic<int32_t> next{0};
+    run_parallel(threads, [&](int32_t) {
+        form_space f;
+        f.T = plan.T;
+        f.slots = batch.count;
+        f.cols = batch.cols;
+        f.width = (batch.count * plan.T + 7) / 8 * 8;
+        f.w.assign(static_cast<size_t>(batch.cols), 0.0);
+        f.Q.assign(static_cast<size_t>(plan.T * (plan.T + 1) / 2) * batch.count, 0.0);
+        std::vector<double> E;
+        for (int32_t run = next++; run < runs; run = next++) {
+            const int32_t g0 = run * RESTART_INTERVAL;
+            const int32_t g1 = std::min(plan.G, g0 + RESTART_INTERVAL);
+            int64_t k1 = band.first[g0];
+            for (int32_t g = g0; g < g1; ++g) k1 = std::max(k1, band.last[g]);
+            f.k0 = std::min(band.first[g0], k1);
+            E.resize(static_cast<size_t>((k1 - f.k0) * batch.cols));
+            gather_columns(plan, batch, f.k0, k1, E.data());
+            walk(plan, E.data(), g0, g1, batch.matrices.data(), f);
+        }
+    });
+    // ALL: the value kernel has put its values (each marker once) in batch.values.
     std::vector<double> scratch(2 * static_cast<size_t>(batch.cols), 0.0);
-    group_matrices(plan, all, batch.cols, batch.count, plan.all_group, batch.matrices.data(), scratch.data());
+    group_matrices(plan, batch.values.data(), batch.cols, batch.count, plan.all_group, batch.matrices.data(),
+                   scratch.data());
 }
 
 }  // namespace tavo

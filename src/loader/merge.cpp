@@ -195,6 +195,7 @@ void complete_merge(load_state& st) {
             put(own_key.links, st.rows, t);
             ++st.rows;
             ++st.set_missing;
+            st.ds.unmatched.push_back(t);
             set_row_missing(st, t);
         }
     }
