@@ -63,7 +63,7 @@ std::vector<std::string> declared_block_fields(const job& j) {
 std::string joined(const std::vector<std::string>& names) {
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
-    return text;
+    return names.empty() ? "(none)" : text;
 }
 
 namespace {

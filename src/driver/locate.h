@@ -22,7 +22,7 @@ dataset* find_block_dataset(job& j, std::string_view block_name);
 // followed by "!block"), in job order.
 std::vector<std::string> declared_block_fields(const job& j);
 
-// The names separated by ", ".
+// The names separated by ", ", or "(none)".
 std::string joined(const std::vector<std::string>& names);
 
 // Position of the first of the first `count` fields whose name equals `name`
