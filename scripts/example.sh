@@ -19,9 +19,10 @@ echo "--- demo.plog:"
 cat demo.plog
 
 # The posterior table of a tavogen log: from its title to the last group's row
-# (the log ends with an empty line, the finishing line and another empty line).
+# (the log ends with the line of the run's size, an empty line, the finishing
+# line and another empty line).
 posterior_table() {
-    sed -n '/^Posterior mean/,$p' geno.glog | head -n -3
+    sed -n '/^Posterior mean/,$p' geno.glog | head -n -4
 }
 
 echo

@@ -22,9 +22,10 @@ size_t count_of(const std::string& text, const std::string& what) {
     return count;
 }
 
-// The numbers of the posterior table's last row (the ALL group when grouped).
+// The numbers of the posterior table's last row (the ALL group when grouped),
+// which the line of the run's size follows.
 std::vector<double> last_row(const std::string& log) {
-    const size_t end = log.rfind("\n\ntavogen finished");
+    const size_t end = log.rfind("\nUsed ");
     const size_t start = log.rfind('\n', end - 1) + 1;
     std::vector<double> numbers;
     const std::string row = log.substr(start, end - start);
