@@ -1,8 +1,9 @@
 #!/bin/sh
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need (mandoc checks the
+# manual pages), when missing.
 set -e
 need=""
-for pkg in cmake make g++ libgtest-dev libeigen3-dev; do
+for pkg in cmake make g++ libgtest-dev libeigen3-dev mandoc; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need="$need $pkg"
 done
 if [ -n "$need" ]; then

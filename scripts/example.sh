@@ -1,5 +1,5 @@
 #!/bin/sh
-# Installs what is missing, builds, and runs the programs on the example runs in examples/:
+# Installs what is missing, builds the two programs (no tests, no benchmarks), and runs the programs on the example runs in examples/:
 #   demo  tavosum: the default summary (parameters with up to 25 levels, echoed on the
 #         console), then a selection: the parameters with exactly 5 levels as one table.
 #   geno  tavogen on the genotype block field geno: overall, per chromosome (by=chrom)
@@ -8,14 +8,14 @@
 set -e
 cd "$(dirname "$0")/.."
 scripts/deps.sh
-scripts/build.sh
+scripts/build.sh programs
 cd examples
 echo
 echo "=== tavosum demo"
-../build/tavosum demo
+../build-programs/tavosum demo
 echo
 echo "=== tavosum demo nlev=5 table"
-../build/tavosum demo nlev=5 table
+../build-programs/tavosum demo nlev=5 table
 echo "--- demo.plog:"
 cat demo.plog
 
@@ -27,7 +27,7 @@ posterior_table() {
 
 echo
 echo "=== tavogen geno geno (overall)"
-../build/tavogen geno geno
+../build-programs/tavogen geno geno
 echo "--- geno.glog, posterior (co)variances and correlations:"
 posterior_table
 echo "--- head of geno.gval.txt (G-values of the individuals):"
@@ -35,7 +35,7 @@ head -n 4 geno.gval.txt
 
 echo
 echo "=== tavogen geno geno by=chrom"
-../build/tavogen geno geno by=chrom
+../build-programs/tavogen geno geno by=chrom
 echo "--- geno.glog, one row per chromosome, then ALL:"
 posterior_table
 echo "--- head of geno.gval.bychrom.txt:"
@@ -43,7 +43,7 @@ head -n 3 geno.gval.bychrom.txt
 
 echo
 echo "=== tavogen geno geno bywindow=11 plot"
-../build/tavogen geno geno bywindow=11 plot
+../build-programs/tavogen geno geno bywindow=11 plot
 echo "--- geno.glog, one row per window (named by its centre marker), then ALL:"
 posterior_table | head -n 7
 echo "    ..."
@@ -55,4 +55,4 @@ head -n 3 geno.gvar.win11.txt
 
 echo
 echo "=== tavosum geno"
-../build/tavosum geno
+../build-programs/tavosum geno

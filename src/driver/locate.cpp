@@ -42,7 +42,37 @@ int loading_code(int64_t total) {
     return low_byte;
 }
 
+std::vector<std::string> declared_block_fields(const job& j) {
+    std::vector<std::string> names;
+    for (const dataset* ds = j.first; ds; ds = ds->next) {
+        int32_t cursor = 0;
+        std::string_view previous;
+        for (int32_t w = 0; w < ds->fieldlist.count; ++w) {
+            const std::string_view word = next_token(ds->fieldlist, cursor);
+            const bool option = word.starts_with('!');
+            if (option && equal_ignoring_case(word, "!block") && !previous.empty()) names.emplace_back(previous);
+            if (option) continue;
+            const size_t bracket = word.find('[');
+            if (bracket != std::string_view::npos) names.emplace_back(word.substr(0, bracket));
+            previous = bracket == std::string_view::npos ? word : std::string_view{};
+        }
+    }
+    return names;
+}
+
+std::string joined(const std::vector<std::string>& names) {
+    std::string text;
+    for (const std::string& name : names) text += (text.empty() ? "" : ", ") + name;
+    return names.empty() ? "(none)" : text;
+}
+
 namespace {
+
+// Both channels get the same text.
+void tell_both(FILE* log, const std::string& text) {
+    std::printf("%s", text.c_str());
+    std::fprintf(log, "%s", text.c_str());
+}
 
 // Without ids=, or with ids=all, no filter; otherwise the data set of that name.
 int find_filter(run_settings& s) {
@@ -68,6 +98,8 @@ int find_block_set(run_settings& s) {
     if (!s.block.blockset) {
         std::fprintf(s.log, "! The block-field %s was not found in any data set specified in the tavo job file.\n",
                      s.block_name.c_str());
+        tell_both(s.log, "! Block field " + s.block_name + " not found; block fields of the job's data sets: " +
+                             joined(declared_block_fields(s.jobdata)) + "\n");
         std::printf("Quitting because of problems identifying the data set with the block field (see log file)\n");
         return ERR_NOT_FOUND;
     }
@@ -78,10 +110,21 @@ int find_block_set(run_settings& s) {
     return ERR_NONE;
 }
 
+// The job file's folder, where data files not found as named are looked
+// for; none when the job file lies in the current folder.
+std::string job_folder(const std::string& job_file) {
+    const size_t slash = job_file.find_last_of('/');
+    return slash == std::string::npos ? std::string{} : job_file.substr(0, slash + 1);
+}
+
 int set_up(run_settings& s) {
     dataset* blockset = s.block.blockset;
     dataset* filter = s.block.filter;
-    if (setup_datasets(s.jobdata, blockset, filter) == 0) return ERR_NONE;
+    std::vector<found_elsewhere> moved;
+    const int failed = setup_datasets(s.jobdata, blockset, filter, job_folder(s.job_file), &moved);
+    for (const found_elsewhere& f : moved)
+        std::fprintf(s.log, "Note: %s was found next to the job file as %s\n", f.named.c_str(), f.found.c_str());
+    if (failed == 0) return ERR_NONE;
     std::fprintf(s.log, "! Problem preparing loading data file(s)\n");
     if (blockset->status != setup_status::ok) std::fprintf(s.log, "%s", blockset->messages.c_str());
     if (filter && filter->status != setup_status::ok) std::fprintf(s.log, "%s", filter->messages.c_str());
@@ -104,12 +147,6 @@ int find_block(run_settings& s) {
         return ERR_NOT_BLOCK;
     }
     return ERR_NONE;
-}
-
-// Both channels get the same text.
-void tell_both(FILE* log, const std::string& text) {
-    std::printf("%s", text.c_str());
-    std::fprintf(log, "%s", text.c_str());
 }
 
 // The marker map labels the block's columns by its keys: a block sized by

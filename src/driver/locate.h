@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "jobfile/dataset.h"
 
@@ -15,6 +17,13 @@ dataset* find_dataset_named(const job& j, std::string_view name);
 // than those whose key is the block name, with a word of its field list that
 // begins with the block name (case counting). None when no data set has one.
 dataset* find_block_dataset(job& j, std::string_view block_name);
+
+// The block fields that the job's field lists declare ("name[...]" or a word
+// followed by "!block"), in job order.
+std::vector<std::string> declared_block_fields(const job& j);
+
+// The names separated by ", ", or "(none)".
+std::string joined(const std::vector<std::string>& names);
 
 // Position of the first of the first `count` fields whose name equals `name`
 // ignoring case, or -1.

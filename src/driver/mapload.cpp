@@ -2,6 +2,8 @@
 // identifier filter and the block data set (with its marker map) are loaded
 // and markers whose genotypes show alleles the analysis did not know are
 // reported.
+#include <span>
+#include <string>
 #include <vector>
 
 #include "genomic/compute.h"
@@ -18,6 +20,15 @@ namespace {
 int32_t find_map_field(const dataset& map, std::string_view name) {
     const int32_t at = find_field(map, map.nfields, name);
     return at >= 0 && !is_added_field(fields(map)[at]) ? at : -1;
+}
+
+// The fields read from the marker map's file.
+std::vector<std::string> map_field_names(const dataset& map) {
+    std::vector<std::string> names;
+    const std::span<const datacol> sheet = fields(map);
+    for (int32_t i = 0; i < map.nfields && static_cast<size_t>(i) < sheet.size(); ++i)
+        if (!is_added_field(sheet[i])) names.push_back(sheet[i].name);
+    return names;
 }
 
 // The statistics fields that a genotype block reads from its marker map.
@@ -43,7 +54,13 @@ int check_by_field(run_settings& s) {
     dataset& map = *s.block.map;
     const int32_t at = find_map_field(map, s.by);
     if (!can_group_markers(map, at, s.block.block->type == field_type::genotype_block)) {
-        std::fprintf(s.log, "! Problem: \"by=\" field cannot be found in annotation/label data\n");
+        const char* problem = "! Problem: \"by=\" field cannot be found in annotation/label data\n";
+        std::printf("%s", problem);
+        std::fprintf(s.log, "%s", problem);
+        const std::string named = "! by= field " + s.by + " is not in the marker map " + map.name +
+                                  "; its fields: " + joined(map_field_names(map)) + "\n";
+        std::printf("%s", named.c_str());
+        std::fprintf(s.log, "%s", named.c_str());
         return ERR_MAP_FIELDS;
     }
     s.block.by_pos = at;

@@ -12,6 +12,15 @@ bool ends_with_nocase(std::string_view text, std::string_view tail) {
     return text.size() >= tail.size() && equal_ignoring_case(text.substr(text.size() - tail.size()), tail);
 }
 
+// DIR/<last part of the base name>, or the base name itself without DIR.
+std::string output_base(const run_settings& s) {
+    if (!s.out_dir) return s.base_name;
+    const size_t slash = s.base_name.find_last_of('/');
+    const std::string last = slash == std::string::npos ? s.base_name : s.base_name.substr(slash + 1);
+    const std::string& dir = *s.out_dir;
+    return dir.ends_with('/') ? dir + last : dir + "/" + last;
+}
+
 }  // namespace
 
 void set_job_names(run_settings& s, std::string_view job_arg) {
@@ -25,14 +34,15 @@ void set_job_names(run_settings& s, std::string_view job_arg) {
         s.base_name = job_arg;
         s.job_file = std::string(job_arg) + ".tavo";
     }
-    s.log_file = s.base_name + ".glog";
+    s.out_base = output_base(s);
+    s.log_file = s.out_base + ".glog";
 }
 
 void set_run_file_names(run_settings& s) {
     s.model_file = s.base_name + ".mod";
     s.sample_file = s.base_name + ".out";
-    s.xsample_file = s.base_name + ".xout";
-    s.xlabel_file = s.base_name + ".xlab";
+    s.xsample_file = s.out_base + ".xout";
+    s.xlabel_file = s.out_base + ".xlab";
 }
 
 }  // namespace tavo

@@ -1,8 +1,14 @@
 // Command-line options: the option table, its matching and the values.
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <climits>
+#include <optional>
+#include <cstring>
 #include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "driver/run.h"
 #include "text/keywords.h"
@@ -14,7 +20,43 @@ namespace {
 
 // Entries separated by ";", numbered from 0; an entry ending in "*" is a
 // prefix that carries a value after it, any other is a whole word.
-constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot";
+constexpr std::string_view OPTION_TABLE = "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot;out=*";
+
+std::string pad_to(std::string text, size_t width) {
+    if (text.size() < width) text.resize(width, ' ');
+    else text += ' ';
+    return text;
+}
+
+// The help line of an option table entry: how it is written and what it does.
+struct option_help {
+    std::string_view entry;
+    std::string_view shown;
+    std::string_view effect;
+};
+
+constexpr option_help OPTION_HELP[] = {
+    {"probit", "probit", "accepted, no effect"},
+    {"broad", "broad", "dominance in the broad sense (default: narrow)"},
+    {"ids=*", "ids=NAME", "data set NAME filters and keys the individuals (ids=all: no filter)"},
+    {"by=*", "by=FIELD", "group the markers by the levels of the marker map's FIELD, plus ALL"},
+    {"usefit", "usefit", "search the sampled parameters with the prefix fit."},
+    {"bywindow=*", "bywindow=W", "one group per marker: its window of W markers (odd), plus ALL"},
+    {"threads=*", "threads=N", "threads of the cycle computation (default: the cores reported)"},
+    {"share=*", "share=T", "share of the total variance a group must exceed for wppa (default 0.001)"},
+    {"plot", "plot", "with by= or bywindow=: an SVG picture of the shares per group"},
+    {"out=*", "out=DIR", "write every output file into DIR (made when missing)"},
+};
+
+// An entry without its own help line is shown with a placeholder value.
+std::string help_line(std::string_view entry) {
+    for (const option_help& h : OPTION_HELP)
+        if (h.entry == entry) return "  " + pad_to(std::string(h.shown), 14) + std::string(h.effect) + "\n";
+    std::string shown(entry);
+    if (shown.ends_with('*')) shown.replace(shown.size() - 1, 1, "VALUE");
+    return "  " + shown + "\n";
+}
+
 
 // Values are taken from fixed positions of the whole argument, not from the
 // option word: an option written with leading blanks gets a shifted value.
@@ -23,6 +65,7 @@ constexpr size_t BY_VALUE_AT = 3;
 constexpr size_t BYWINDOW_VALUE_AT = 9;
 constexpr size_t THREADS_VALUE_AT = 8;
 constexpr size_t SHARE_VALUE_AT = 6;
+constexpr size_t OUT_VALUE_AT = 4;
 
 std::string_view value_from(std::string_view arg, size_t position) {
     return position < arg.size() ? arg.substr(position) : std::string_view{};
@@ -102,6 +145,7 @@ int take_option(run_settings& s, const std::string& arg) {
     case OPT_THREADS: return take_threads(s, arg);
     case OPT_SHARE: return take_share(s, arg);
     case OPT_PLOT: s.plot = true; break;
+    case OPT_OUT: break;  // taken before the log was opened
     case OPT_NONE: warn_unrecognised(s, arg); break;
     }
     return ERR_NONE;
@@ -111,6 +155,47 @@ int take_option(run_settings& s, const std::string& arg) {
 
 option_entry match_option(std::string_view arg) {
     return static_cast<option_entry>(match_keyword(OPTION_TABLE, first_word(arg)));
+}
+
+std::string usage_text() {
+    std::string text = "Usage: tavogen jobfilename blockname [options]\n"
+                       "       tavogen --help | -h | --version | -V\n"
+                       "Options (any order, case-insensitive; a later one replaces an earlier one):\n";
+    for (size_t start = 0; start <= OPTION_TABLE.size();) {
+        size_t end = OPTION_TABLE.find(';', start);
+        if (end == std::string_view::npos) end = OPTION_TABLE.size();
+        text += help_line(OPTION_TABLE.substr(start, end - start));
+        start = end + 1;
+    }
+    return text;
+}
+
+bool is_help_request(std::string_view arg) { return arg == "--help" || arg == "-h"; }
+
+bool is_version_request(std::string_view arg) { return arg == "--version" || arg == "-V"; }
+
+std::optional<std::string> find_output_dir(const std::vector<std::string>& args) {
+    std::optional<std::string> dir;
+    for (size_t i = 2; i < args.size(); ++i)
+        if (match_option(args[i]) == OPT_OUT) dir = value_from(args[i], OUT_VALUE_AT);
+    return dir;
+}
+
+bool prepare_output_dir(const std::string& dir, std::string& reason) {
+    if (::mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    if (::stat(dir.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        reason = std::strerror(errno == EEXIST ? ENOTDIR : errno);  // EEXIST: a file of that name
+        return false;
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        reason = std::strerror(errno);
+        return false;
+    }
+    return true;
 }
 
 int default_threads() {

@@ -1,5 +1,8 @@
 // The output check: the job file and the run's files are opened, the job
 // file is read, and the log tells which of them are available.
+#include <cerrno>
+#include <cstring>
+
 #include "driver/run.h"
 #include "jobfile/jobfile.h"
 
@@ -8,15 +11,26 @@ namespace tavo {
 namespace {
 
 // A folder or a file without read permission may open and still fail at the
-// first read; such a file counts as not available.
-file_ptr open_for_reading(const std::string& name) {
+// first read; such a file counts as not available. `reason` tells why not.
+file_ptr open_for_reading(const std::string& name, std::string& reason) {
+    errno = 0;
     file_ptr in(std::fopen(name.c_str(), "r"));
-    if (!in) return in;
-    std::fgetc(in.get());
-    const bool readable = !std::ferror(in.get());
-    std::rewind(in.get());
-    if (!readable) in.reset();
+    if (in) {
+        std::fgetc(in.get());
+        const bool readable = !std::ferror(in.get());
+        std::rewind(in.get());
+        if (readable) return in;
+        in.reset();
+    }
+    reason = std::strerror(errno);
     return in;
+}
+
+// The console and the log name the files that could not be opened, and why.
+void report_unopened(FILE* log, const std::string& name, const std::string& reason) {
+    if (reason.empty()) return;
+    std::printf("! File %s cannot be opened: %s\n", name.c_str(), reason.c_str());
+    std::fprintf(log, "! File %s cannot be opened: %s\n", name.c_str(), reason.c_str());
 }
 
 void log_availability(FILE* log, const char* what, const std::string& name, bool available) {
@@ -43,9 +57,10 @@ int check_output_files(run_settings& s) {
     std::fprintf(s.log, "\nChecking output files with this job:\n");
     // All five are opened before anything is reported, so the extra files
     // exist (empty) whatever stops the run below.
-    s.job_in = open_for_reading(s.job_file);
-    s.sample_in = open_for_reading(s.sample_file);
-    s.model_in = open_for_reading(s.model_file);
+    std::string job_reason, sample_reason, model_reason;
+    s.job_in = open_for_reading(s.job_file, job_reason);
+    s.sample_in = open_for_reading(s.sample_file, sample_reason);
+    s.model_in = open_for_reading(s.model_file, model_reason);
     s.xsample_out.reset(std::fopen(s.xsample_file.c_str(), "w"));
     s.xlabel_out.reset(std::fopen(s.xlabel_file.c_str(), "w"));
 
@@ -54,6 +69,9 @@ int check_output_files(run_settings& s) {
     log_availability(s.log, "sample output file", s.sample_file, s.sample_in != nullptr);
     log_availability(s.log, "model description", s.model_file, s.model_in != nullptr);
     if (!job_read || !s.sample_in || !s.model_in) {
+        report_unopened(s.log, s.job_file, job_reason);
+        report_unopened(s.log, s.sample_file, sample_reason);
+        report_unopened(s.log, s.model_file, model_reason);
         std::printf("Quitting because job output files are incomplete (see log file)\n");
         std::fprintf(s.log, "Quitting because job output files are incomplete\n");
         return ERR_JOB_FILES;

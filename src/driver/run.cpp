@@ -2,6 +2,8 @@
 // finishing sequence that ends every run.
 #include "driver/run.h"
 
+#include <cerrno>
+#include <cstring>
 #include <utility>
 
 #include "genomic/model.h"
@@ -15,9 +17,22 @@ namespace {
 constexpr int MIN_ARGUMENTS = 2;  // job name and block name
 
 void print_usage() {
-    std::printf("! Error: missing / insufficient arguments\n");
-    std::printf("  Usage is: tavogen jobfilename blockname moreoptions\n");
-    std::printf("  Additional options (in any order): ids=, by=, bywindow=, broad\n");
+    std::printf("! Error: missing / insufficient arguments\n%s", usage_text().c_str());
+}
+
+// --help or --version anywhere on the command line: text only, nothing opened.
+bool answer_request(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (is_help_request(argv[i])) {
+            std::printf("%s", usage_text().c_str());
+            return true;
+        }
+        if (is_version_request(argv[i])) {
+            std::printf("tavogen %s\n", TAVOGEN_VERSION);
+            return true;
+        }
+    }
+    return false;
 }
 
 // The log starts with the banner (the time text's own newline leaves an
@@ -33,7 +48,7 @@ void write_log_head(const run_settings& s) {
 int open_log(run_settings& s) {
     s.log = std::fopen(s.log_file.c_str(), "w");
     if (!s.log) {
-        std::printf("! Problem opening log file (%s) for writing\n", s.log_file.c_str());
+        std::printf("! Problem opening log file (%s) for writing: %s\n", s.log_file.c_str(), std::strerror(errno));
         return ERR_COMMAND_LINE;
     }
     write_log_head(s);
@@ -65,6 +80,23 @@ int scan_model(run_settings& s, genomic_model& model) {
     return model_scan(s.model_in.get(), opt, s.block, model);
 }
 
+// What went into the results, and how long the run took.
+void log_run_size(const run_settings& s, const genomic_model& model) {
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - s.started;
+    std::fprintf(s.log, "Used %lld individuals, %d markers (%d used), %lld cycles in %.1f s\n",
+                 static_cast<long long>(model.N), s.block.markers, model.U, static_cast<long long>(model.cycles),
+                 took.count());
+}
+
+// The output directory of out=, made before the log is opened in it.
+int make_output_dir(const run_settings& s) {
+    if (!s.out_dir) return ERR_NONE;
+    std::string reason;
+    if (prepare_output_dir(*s.out_dir, reason)) return ERR_NONE;
+    std::printf("! Problem creating output directory %s: %s\n", s.out_dir->c_str(), reason.c_str());
+    return ERR_COMMAND_LINE;
+}
+
 // The cycle loop and the output files; the loop takes over the sample file
 // and the extra files and closes them.
 int walk_cycles(run_settings& s, genomic_model& model) {
@@ -77,13 +109,15 @@ int walk_cycles(run_settings& s, genomic_model& model) {
     io.xlabel_file = s.xlabel_file;
     io.log = s.log;
     io.log_file = s.log_file;
-    io.names.base_name = s.base_name;
+    io.names.base_name = s.out_base;
     io.names.block_name = s.block_name;
     io.names.by_name = s.by;
     io.share = s.share;
     io.plot = s.plot;
     model.threads = s.threads;
-    return run_cycles(model, s.block, io);
+    const int code = run_cycles(model, s.block, io);
+    if (code == ERR_NONE) log_run_size(s, model);
+    return code;
 }
 
 // The steps up to the end of the run; returns the error code.
@@ -94,7 +128,9 @@ int run_steps(run_settings& s, int argc, char** argv) {
     }
     s.args.assign(argv + 1, argv + argc);
     s.block_name = s.args[1];
+    s.out_dir = find_output_dir(s.args);
     set_job_names(s, s.args[0]);
+    if (int code = make_output_dir(s)) return code;
     if (int code = open_log(s)) return code;
     if (int code = check_block_name(s)) return code;
     if (int code = read_options(s)) return code;
@@ -115,8 +151,10 @@ std::string calendar_text(std::time_t when) {
 }
 
 int run_tavogen(int argc, char** argv) {
+    if (answer_request(argc, argv)) return ERR_NONE;
     run_settings s;
     s.start_time = std::time(nullptr);
+    s.started = std::chrono::steady_clock::now();
     std::printf("tavogen - tavo genomics post-analysis %s on %s", TAVOGEN_VERSION,
                 calendar_text(s.start_time).c_str());
     return finish_run(s, run_steps(s, argc, argv));

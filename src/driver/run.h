@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstdio>
+#include <chrono>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -22,12 +24,14 @@ int default_threads();
 struct run_settings {
     std::time_t start_time = 0;
     std::string job_file;      // always ends in the extension
-    std::string base_name;     // stem of every other file name
-    std::string log_file;      // base + ".glog"
+    std::string base_name;     // stem of the files the run reads
+    std::string out_base;      // stem of the files the run writes: base, or DIR/<last part of base> with out=
+    std::optional<std::string> out_dir;  // out= value (the last one)
+    std::string log_file;      // out_base + ".glog"
     std::string model_file;    // base + ".mod"
     std::string sample_file;   // base + ".out"
-    std::string xsample_file;  // base + ".xout"
-    std::string xlabel_file;   // base + ".xlab"
+    std::string xsample_file;  // out_base + ".xout"
+    std::string xlabel_file;   // out_base + ".xlab"
     std::string block_name;
     std::vector<std::string> args;  // the whole command line, program name excluded
     bool broad = false;
@@ -43,6 +47,7 @@ struct run_settings {
     FILE* log = nullptr;       // open from the log step to the end of the run
     int error = ERR_NONE;
     job jobdata;               // the job's data sets and paths
+    std::chrono::steady_clock::time_point started;  // for the run's duration in the log
     // The run's files, open from the output check to the end of the run.
     file_ptr job_in;           // job file, read by the job file reader
     file_ptr sample_in;        // base + ".out"
@@ -63,13 +68,28 @@ std::string calendar_text(std::time_t when);
 // Job file name and base name from the first argument, and the log file name.
 // A first argument of at least five characters ending in "tavo" (any case) is
 // the job file name, and the base name is that argument less five characters;
-// any other first argument is the base name itself.
+// any other first argument is the base name itself. With an output directory
+// (s.out_dir) the written files take its name and the base name's last part.
 void set_job_names(run_settings& s, std::string_view job_arg);
 
 // The model, sample and extra file names: the base name with their extensions.
 void set_run_file_names(run_settings& s);
 
-// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot".
+// The help text: the command line and one line per entry of the option table.
+std::string usage_text();
+
+// True when an argument asks for the help text or the version.
+bool is_help_request(std::string_view arg);
+bool is_version_request(std::string_view arg);
+
+// The out= value of the options (the last one holds), or none.
+std::optional<std::string> find_output_dir(const std::vector<std::string>& args);
+
+// Makes the output directory when it is missing (one level) and checks that
+// files can be written in it; false with errno's reason otherwise.
+bool prepare_output_dir(const std::string& dir, std::string& reason);
+
+// Entries of the option table "probit;broad;ids=*;by=*;usefit;bywindow=*;threads=*;share=*;plot;out=*".
 enum option_entry : int {
     OPT_NONE = -1,
     OPT_PROBIT = 0,
@@ -81,6 +101,7 @@ enum option_entry : int {
     OPT_THREADS = 6,
     OPT_SHARE = 7,
     OPT_PLOT = 8,
+    OPT_OUT = 9,
 };
 
 // The table entry that a command-line option matches, or OPT_NONE.

@@ -7,6 +7,7 @@
 
 #include "genomic/compute.h"
 #include "genomic/regions.h"
+#include "genomic/progress.h"
 #include "genomic/retrieve.h"
 
 namespace tavo {
@@ -49,6 +50,7 @@ bool walk_cycles(compute_plan& plan, cycle_batch& batch, genomic_model& model, c
     start_reading(reader, io.samples.get(), io.sample_file);
     const std::vector<matrix_entry> order = label_order(model.T);
     std::vector<int32_t> numbers;
+    cycle_progress progress = start_progress(io.samples.get());
     bool stopped = false;
     for (;;) {
         const cycle_read got = read_cycle(reader, model);
@@ -59,10 +61,11 @@ bool walk_cycles(compute_plan& plan, cycle_batch& batch, genomic_model& model, c
         }
         load_slot(model, batch);
         numbers.push_back(reader.cycle);
-        std::printf("%s\r", std::to_string(reader.cycle).c_str());
+        show_cycle(progress, reader.cycle);
         if (batch.count == batch.capacity) flush_batch(plan, batch, numbers, model, order, io, shares);
     }
     flush_batch(plan, batch, numbers, model, order, io, shares);
+    end_progress(progress);
     std::printf("\n");
     io.samples.reset();
     return !stopped;

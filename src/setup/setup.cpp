@@ -68,14 +68,27 @@ struct setup_context {
     const job& j;
     dataset* block;
     dataset* filter;
+    const std::string& job_folder;
+    std::vector<found_elsewhere>* found;
 };
 
-bool open_data_file(dataset& ds, const std::string& data_path) {
-    const std::string path = data_path + ds.file;
-    ds.in.reset();
+bool open_path(dataset& ds, const std::string& path) {
     if (path.size() > MAX_FILE_PATH) return false;
     ds.in.reset(fopen(path.c_str(), "rb"));
     return ds.in != nullptr;
+}
+
+// A relative name that does not open from the current folder is tried from
+// the job file's folder, where a job started from elsewhere keeps its data.
+bool open_data_file(dataset& ds, const setup_context& ctx) {
+    const std::string path = ctx.j.data_path + ds.file;
+    ds.in.reset();
+    if (open_path(ds, path)) return true;
+    if (ctx.job_folder.empty() || path.starts_with('/')) return false;
+    const std::string beside_job = ctx.job_folder + path;
+    if (!open_path(ds, beside_job)) return false;
+    if (ctx.found) ctx.found->push_back({path, beside_job});
+    return true;
 }
 
 void append_to(dataset& ds, dataset& target) {
@@ -254,7 +267,7 @@ void prepare_dataset(dataset& ds, const setup_context& ctx) {
         ds.file += ".anno";
         ds.header = true;
     }
-    if (!open_data_file(ds, ctx.j.data_path)) {
+    if (!open_data_file(ds, ctx)) {
         ds.status = setup_status::cannot_open;
         return;
     }
@@ -295,9 +308,10 @@ int report_preparation(job& j, const dataset* filter) {
 
 }  // namespace
 
-int setup_datasets(job& j, dataset* block, dataset* filter) {
+int setup_datasets(job& j, dataset* block, dataset* filter, const std::string& job_folder,
+                   std::vector<found_elsewhere>* found) {
     if (filter == block) filter = nullptr;  // a data set is not joined to itself
-    const setup_context ctx{j, block, filter};
+    const setup_context ctx{j, block, filter, job_folder, found};
     for (dataset* d : preparation_order(ctx)) {
         if (d->status == setup_status::ok) prepare_dataset(*d, ctx);
     }

@@ -66,3 +66,24 @@ TEST(JobNames, RunFilesAppendTheirExtensionsToTheBaseName) {
 }
 
 }  // namespace
+
+namespace {
+
+// out=DIR: the files read keep the job's folder, the files written go into
+// DIR under the base name's last component; the last out= holds.
+TEST(JobNames, OutputDirectoryTakesTheWrittenFilesOnly) {
+    tavo::run_settings s;
+    s.args = {"ex/geno.tavo", "geno", "out=first", "OUT=res/", "by=chrom"};
+    s.out_dir = tavo::find_output_dir(s.args);
+    tavo::set_job_names(s, s.args[0]);
+    tavo::set_run_file_names(s);
+    EXPECT_EQ(s.job_file, "ex/geno.tavo");
+    EXPECT_EQ(s.sample_file, "ex/geno.out");
+    EXPECT_EQ(s.model_file, "ex/geno.mod");
+    EXPECT_EQ(s.log_file, "res/geno.glog");
+    EXPECT_EQ(s.xsample_file, "res/geno.xout");
+    EXPECT_EQ(s.xlabel_file, "res/geno.xlab");
+    EXPECT_FALSE(tavo::find_output_dir({"run", "geno", "outx=a"}).has_value());
+}
+
+}  // namespace

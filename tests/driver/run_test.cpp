@@ -37,7 +37,8 @@ TEST(TavogenRun, JobNameOfTwoThousandCharacters) {
     write_file(dir.file(job + ".out"), "");
     const auto r = run_program(TAVOGEN_BIN, {job, "geno"}, dir.path.string());
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(mask_times(r.console), TAVOGEN_BANNER +
+    EXPECT_EQ(mask_times(r.console), TAVOGEN_BANNER + "! File " + job +
+                                         ".mod cannot be opened: No such file or directory\n"
                                          "Quitting because job output files are incomplete (see log file)\n" +
                                          tavogen_console_end(2, job + ".glog"));
     const std::string log = log_of(dir, job + ".glog");

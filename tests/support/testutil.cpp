@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -112,6 +113,17 @@ static bool calendar_at(const std::string& text, size_t pos) {
     return true;
 }
 
+// Length of the run's duration "cycles in 12.3 s\n" at `pos` (the number
+// alone), or 0.
+static size_t duration_at(const std::string& text, size_t pos) {
+    static const std::string before = "cycles in ";
+    if (text.compare(pos, before.size(), before) != 0) return 0;
+    const size_t start = pos + before.size();
+    size_t end = start;
+    while (end < text.size() && (std::isdigit(static_cast<unsigned char>(text[end])) || text[end] == '.')) ++end;
+    return end > start && text.compare(end, 3, " s\n") == 0 ? end - pos : 0;
+}
+
 std::string mask_times(const std::string& text) {
     std::string masked;
     masked.reserve(text.size());
@@ -119,6 +131,9 @@ std::string mask_times(const std::string& text) {
         if (calendar_at(text, pos)) {
             masked.append("<time>");
             pos += 24;
+        } else if (const size_t length = duration_at(text, pos)) {
+            masked.append("cycles in <seconds>");
+            pos += length;
         } else {
             masked.push_back(text[pos++]);
         }

@@ -49,7 +49,9 @@ run_result run_program(const std::string& program, const std::vector<std::string
 bool contains(const std::string& text, const std::string& part);
 bool ends_with(const std::string& text, const std::string& tail);
 
-// Replaces every 24-character calendar time ("Mon Dec  7 21:57:40 2026") by "<time>".
+// Replaces every 24-character calendar time ("Mon Dec  7 21:57:40 2026") by
+// "<time>", and the run's duration in tavogen's log ("cycles in 0.4 s") by
+// "cycles in <seconds> s".
 std::string mask_times(const std::string& text);
 
 // tavogen's first line on the console and in the log, its time masked.
