@@ -1,5 +1,6 @@
 #include "summary/options.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <string>
@@ -67,7 +68,9 @@ static void set_mass(const char* name, const std::string& word, bool& on, double
                 text.c_str(), name, name);
 }
 
-void parse_options(const std::vector<std::string>& words, settings& options) {
+std::vector<std::string> parse_options(const std::vector<std::string>& words,
+                                       settings& options) {
+    std::vector<std::string> unknown;
     for (const std::string& word : words) {
         if (word == "table")
             options.table = true;
@@ -88,10 +91,57 @@ void parse_options(const std::vector<std::string>& words, settings& options) {
             set_mass("hpd", word, options.hpd, options.hpd_mass);
         else if (word == "ess")
             options.ess = true;
+        else if (word == "xout")
+            options.xout = true;
+        else
+            unknown.push_back(word);
     }
+    return unknown;
 }
 
-file_names make_file_names(const std::string& argument, const std::string& path_out) {
+namespace {
+
+struct option_help {
+    const char* shown;
+    const char* effect;
+};
+
+// Every option word parse_options knows, as the usage text shows it.
+constexpr option_help OPTION_TABLE[] = {
+    {"table", "tabular summaries: a column pair per parameter, or its name on every row"},
+    {"notitle", "no title line (and no title on the console)"},
+    {"nohead", "no header line"},
+    {"maxlev=N", "the parameters with at most N levels (default 25; 0: all of them)"},
+    {"nlev=N", "only the parameters with exactly N levels"},
+    {"par=NAME", "the parameter NAME alone; par=PREFIX* every name beginning with PREFIX"},
+    {"xout", "summarise tavogen's B.xout and B.xlab into B.xplog and B.xmlog"},
+    {"ci[=P]", "add the median and the equal-tailed interval of mass P (default 0.95)"},
+    {"hpd[=P]", "add the highest-density interval of mass P (default 0.95)"},
+    {"ess", "add effective sample sizes, Monte Carlo error of the mean and R-hat"},
+};
+
+}  // namespace
+
+std::string usage_text() {
+    std::string text =
+        "Usage: tavosum jobbasename [options]\n"
+        "       tavosum --help | -h | --version | -V\n"
+        "Options (any order, case counts; a later one replaces an earlier one):\n";
+    for (const option_help& option : OPTION_TABLE) {
+        std::string shown = option.shown;
+        shown.resize(std::max<size_t>(shown.size() + 1, 12), ' ');
+        text += "  " + shown + option.effect + "\n";
+    }
+    return text;
+}
+
+bool is_help_request(const std::string& word) { return word == "--help" || word == "-h"; }
+
+bool is_version_request(const std::string& word) { return word == "--version" || word == "-V"; }
+
+file_names make_file_names(const std::string& argument, const std::string& path_out,
+                           bool xout) {
+    const char* x = xout ? "x" : "";
     file_names names;
     names.job = argument;
     names.base = argument;
@@ -99,10 +149,10 @@ file_names make_file_names(const std::string& argument, const std::string& path_
         names.base.resize(argument.size() - 5);
     else
         names.job += ".tavo";
-    names.out = path_out + names.base + ".out";
-    names.lab = names.base + ".lab";
-    names.plog = names.base + ".plog";
-    names.mlog = names.base + ".mlog";
+    names.out = (xout ? "" : path_out) + names.base + "." + x + "out";
+    names.lab = names.base + "." + x + "lab";
+    names.plog = names.base + "." + x + "plog";
+    names.mlog = names.base + "." + x + "mlog";
     return names;
 }
 
@@ -113,7 +163,7 @@ static std::string_view first_word(std::string_view line) {
     return line.substr(0, end);
 }
 
-std::string read_path_out(std::FILE* job) {
+std::string read_path_out(std::FILE* job, bool* failed) {
     std::string path_out;
     line_reader reader = make_line_reader(job, 1 << 16);
     std::string_view line;
@@ -130,6 +180,7 @@ std::string read_path_out(std::FILE* job) {
         // "$path=" is accepted and not needed here.
         if (word.starts_with("$path_out=")) path_out = std::string(word.substr(10));
     }
+    if (failed) *failed = reader.failed;
     return path_out;
 }
 

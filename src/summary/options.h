@@ -23,6 +23,7 @@ struct settings {
     bool hpd = false;
     double hpd_mass = 0.95;  // P of the highest-density interval
     bool ess = false;
+    bool xout = false;  // summarise tavogen's per-cycle results (B.xout, B.xlab)
 };
 
 // True when a column needs every draw of the selected levels, not sums only.
@@ -37,9 +38,16 @@ select_mode mode_of(const settings& options);
 // The `par=` value without its final '*' (prefix mode).
 std::string prefix_of(const settings& options);
 
-// Applies the option words after the base name; unknown words are ignored and
-// a later option of the same kind replaces an earlier one.
-void parse_options(const std::vector<std::string>& words, settings& options);
+// Applies the option words after the base name; a later option of the same
+// kind replaces an earlier one. Returns the words it does not know, in order,
+// for the caller to warn about.
+std::vector<std::string> parse_options(const std::vector<std::string>& words, settings& options);
+
+// The usage text: the synopsis and one line per option of the option table.
+std::string usage_text();
+
+bool is_help_request(const std::string& word);
+bool is_version_request(const std::string& word);
 
 struct file_names {
     std::string base;  // the job file's name without ".tavo"
@@ -50,10 +58,14 @@ struct file_names {
     std::string mlog;
 };
 
-// Names from the first argument (with or without ".tavo") and the output path.
-file_names make_file_names(const std::string& argument, const std::string& path_out);
+// Names from the first argument (with or without ".tavo") and the output path;
+// with `xout` tavogen's extra files B.xout and B.xlab, summarised into B.xplog
+// and B.xmlog, and no output path.
+file_names make_file_names(const std::string& argument, const std::string& path_out,
+                           bool xout = false);
 
-// The value of "$path_out=" in the job file ("" when not set).
-std::string read_path_out(std::FILE* job);
+// The value of "$path_out=" in the job file ("" when not set). `failed` is set
+// when the file cannot be read to its end.
+std::string read_path_out(std::FILE* job, bool* failed = nullptr);
 
 }  // namespace tavosum

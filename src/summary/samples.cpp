@@ -8,11 +8,23 @@
 
 namespace tavosum {
 
+static constexpr size_t not_selected = static_cast<size_t>(-1);
+
 sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums,
-                                 draw_store* draws) {
-    sample_reader reader{selected, sums, {}, {}, draws};
+                                 draw_store* draws, const label_index* labels) {
+    sample_reader reader{selected, sums, {}, {}, draws, false, 0, {}};
     for (size_t i = 0; i < selected.size(); ++i) reader.lookup.try_emplace(selected[i].name, i);
+    if (labels) {
+        reader.knows_labels = true;
+        for (const label_line& line : labels->lines) reader.lookup.try_emplace(line.name, not_selected);
+    }
     return reader;
+}
+
+void report_unlabelled(const sample_reader& reader) {
+    if (reader.unlabelled == 0) return;
+    std::printf("! %lld sample lines name parameters without a label line, e.g. %s: not summarised\n",
+                reader.unlabelled, reader.first_unlabelled.c_str());
 }
 
 // Reads up to `wanted` values into reader.values; a token that is not a number
@@ -32,7 +44,11 @@ void take_sample_line(sample_reader& reader, std::string_view line, long long nu
         return;
     }
     auto match = reader.lookup.find(name);
-    if (match == reader.lookup.end()) return;
+    if (match == reader.lookup.end()) {
+        if (reader.knows_labels && reader.unlabelled++ == 0) reader.first_unlabelled = name;
+        return;
+    }
+    if (match->second == not_selected) return;
     parameter& target = reader.selected[match->second];
     size_t found = read_values(reader, tokens, target.levels);
     if (found < target.levels) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -26,10 +27,20 @@ struct sample_reader {
     name_map<size_t> lookup;      // name -> first selected parameter of that name
     std::vector<double> values;   // values of the line in hand
     draw_store* draws = nullptr;  // keeps every draw too, when given
+    // With the label index given: lines whose name has no label line, and the first such name.
+    bool knows_labels = false;
+    long long unlabelled = 0;
+    std::string first_unlabelled;
 };
 
+// With `labels`, the lookup also holds every labelled name (as `not_selected`),
+// so that a line naming no labelled parameter is counted in the same search.
 sample_reader make_sample_reader(std::vector<parameter>& selected, std::vector<level_sums>& sums,
-                                 draw_store* draws = nullptr);
+                                 draw_store* draws = nullptr, const label_index* labels = nullptr);
+
+// "! %d sample lines name parameters without a label line, e.g. %s: not
+// summarised\n", once, when there were any.
+void report_unlabelled(const sample_reader& reader);
 
 // Takes one sample line (without its end), `number` counting from 1. Lines of
 // white space are passed over; a line without a cycle number and a name, or

@@ -19,12 +19,22 @@ bool is_selected(const settings& options, const std::string& name, long long lev
     return options.maxlev <= 0 || levels <= options.maxlev;
 }
 
-static void report_nothing_selected(const settings& options) {
-    std::printf("! No parameters found for summary:");
+// True when a label line has more levels than maxlev lets through.
+static bool larger_exist(const label_index& index, const settings& options) {
+    if (mode_of(options) != select_mode::levels || options.nlev != 0 || options.maxlev <= 0)
+        return false;
+    for (const label_line& line : index.lines)
+        if (std::llabs(line.count) > options.maxlev) return true;
+    return false;
+}
+
+static void report_nothing_selected(const label_index& index, const settings& options) {
+    std::printf("! No parameters found for summary");
     if (mode_of(options) == select_mode::levels)
-        std::printf(" searching parameters with <=%d levels)\n", options.maxlev);
+        std::printf(" (searching parameters with <=%d levels)\n", options.maxlev);
     else
-        std::printf(" searching parameters matching %s\n", options.par.c_str());
+        std::printf(" (searching parameters matching %s)\n", options.par.c_str());
+    if (larger_exist(index, options)) std::printf("(use maxlev=0 for parameters of any size)\n");
 }
 
 bool select_parameters(const label_index& index, const settings& options,
@@ -33,7 +43,7 @@ bool select_parameters(const label_index& index, const settings& options,
     for (const label_line& line : index.lines)
         matches += is_selected(options, line.name, std::llabs(line.count));
     if (matches == 0) {
-        report_nothing_selected(options);
+        report_nothing_selected(index, options);
         return false;
     }
     if (matches > 1 && mode_of(options) == select_mode::exact) {

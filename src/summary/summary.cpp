@@ -1,6 +1,9 @@
 #include "summary/summary.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -27,9 +30,43 @@ file_ptr open_file(const std::string& name, const char* mode) {
 
 void print_usage() {
     std::printf("Error: missing argument(s): jobfilebasename moreoptions \n");
-    std::printf("Addional posssible options: html echo table notitle nohead maxlev=\n");
-    std::printf(
-        "Use maxlev= to get shorter/longer summaries, maxlev=0 makes summary of all parameters\n");
+    std::fputs(usage_text().c_str(), stdout);
+}
+
+// The first --help or --version among the arguments answers alone: text only,
+// no file opened. Returns true when one was found.
+bool answered_request(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (is_help_request(argv[i])) {
+            std::fputs(usage_text().c_str(), stdout);
+            return true;
+        }
+        if (is_version_request(argv[i])) {
+            std::printf("tavosum %s\n", version);
+            return true;
+        }
+    }
+    return false;
+}
+
+// The job file only contributes $path_out=; one that cannot be opened or read
+// is said in one line and the run goes on without it.
+std::string path_out_of_job(const std::string& job_name) {
+    errno = 0;
+    file_ptr job = open_file(job_name, "rb");
+    bool failed = !job;
+    std::string path_out;
+    if (job) path_out = read_path_out(job.get(), &failed);
+    if (!failed) return path_out;
+    std::printf("! Job file %s cannot be read: %s; going on without $path_out\n",
+                job_name.c_str(), std::strerror(errno ? errno : EIO));
+    return "";
+}
+
+// Words the option step does not know are warned about; the run goes on.
+void warn_unknown(const std::vector<std::string>& words) {
+    for (const std::string& word : words)
+        std::printf("! Warning: unrecognized / unused option %s\n", word.c_str());
 }
 
 // The run's open files, in the order they are opened.
@@ -114,8 +151,10 @@ int summarise(const settings& options, const file_names& names, run_files& files
     if (with_draws) {
         if (int status = prepare_draws(names, files.out.get(), selected, draws)) return status;
     }
-    sample_reader reader = make_sample_reader(selected, sums, with_draws ? &draws : nullptr);
+    sample_reader reader =
+        make_sample_reader(selected, sums, with_draws ? &draws : nullptr, &labels);
     if (!read_samples(files.out.get(), reader)) return report_unreadable(names.out);
+    report_unlabelled(reader);
     finish_statistics(selected, sums);
 
     summary_kind kind = decide_kind(options, selected);
@@ -128,6 +167,7 @@ int summarise(const settings& options, const file_names& names, run_files& files
 }
 
 int run_checked(int argc, char** argv) {
+    if (answered_request(argc, argv)) return 0;
     if (argc < 2) {
         print_usage();
         return 1;
@@ -137,17 +177,14 @@ int run_checked(int argc, char** argv) {
         std::printf("Error: too long jobfile base name: %s\n", argument.c_str());
         return 1;
     }
-    file_names names = make_file_names(argument, "");
-    file_ptr job = open_file(names.job, "rb");
-    if (!job) {
-        std::printf("Problem opening jobfile %s \n", names.job.c_str());
-        return 1;
-    }
-    names = make_file_names(argument, read_path_out(job.get()));
+    std::vector<std::string> words(argv + 2, argv + argc);
+    bool xout = std::find(words.begin(), words.end(), "xout") != words.end();
+    file_names names = make_file_names(argument, "", xout);
+    if (!xout) names = make_file_names(argument, path_out_of_job(names.job));
     run_files files;
     if (!open_run_files(names, files)) return 1;
     settings options;
-    parse_options(std::vector<std::string>(argv + 2, argv + argc), options);
+    warn_unknown(parse_options(words, options));
     return summarise(options, names, files);
 }
 

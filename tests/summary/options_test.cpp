@@ -9,9 +9,12 @@ using tavosum_testing::file_with;
 
 namespace {
 
-settings parsed(const std::vector<std::string>& words, std::string* console = nullptr) {
+settings parsed(const std::vector<std::string>& words, std::string* console = nullptr,
+                std::vector<std::string>* unknown = nullptr) {
     settings options;
-    std::string shown = console_of([&] { parse_options(words, options); });
+    std::vector<std::string> left;
+    std::string shown = console_of([&] { left = parse_options(words, options); });
+    if (unknown) *unknown = left;
     if (console)
         *console = shown;
     else
@@ -27,9 +30,28 @@ TEST(SumOptions, DefaultsAndSwitches) {
     EXPECT_EQ(plain.nlev, 0);
     EXPECT_FALSE(plain.has_par);
     EXPECT_TRUE(plain.title && plain.head && !plain.table);
-    settings options = parsed({"html", "table", "echo", "notitle", "nohead", "Table", "maxlev"});
-    EXPECT_TRUE(options.table && !options.title && !options.head);
+    std::vector<std::string> unknown;
+    settings options = parsed(
+        {"html", "table", "echo", "notitle", "nohead", "Table", "maxlev", "xout"}, nullptr, &unknown);
+    EXPECT_TRUE(options.table && !options.title && !options.head && options.xout);
     EXPECT_EQ(options.maxlev, 25);
+    EXPECT_EQ(unknown, (std::vector<std::string>{"html", "echo", "Table", "maxlev"}));
+}
+
+TEST(SumOptions, EveryWordOfTheUsageTextIsKnown) {
+    std::string usage = usage_text();
+    std::vector<std::string> words;
+    for (size_t at = usage.find("\n  "); at != std::string::npos; at = usage.find("\n  ", at + 1))
+        if (usage[at + 3] != ' ')  // an option line, not the synopsis
+            words.push_back(usage.substr(at + 3, usage.find(' ', at + 3) - at - 3));
+    EXPECT_EQ(words.size(), 10u);
+    for (std::string& word : words) {  // a placeholder value stands for a real one
+        if (word.ends_with("[=P]")) word.resize(word.size() - 4);
+        if (size_t eq = word.find('='); eq != std::string::npos) word = word.substr(0, eq + 1) + "2";
+    }
+    std::vector<std::string> unknown;
+    parsed(words, nullptr, &unknown);
+    EXPECT_TRUE(unknown.empty()) << usage;
 }
 
 TEST(SumOptions, NumbersAreLeadingIntegersAndLaterOnesWin) {
@@ -63,6 +85,11 @@ TEST(SumFileNames, FromTheBaseNameWithTheOutputPathOnTheSampleFileOnly) {
     file_names upper = make_file_names("run.TAVO", "");  // the extension is matched exactly
     EXPECT_EQ(upper.job, "run.TAVO.tavo");
     EXPECT_EQ(upper.out, "run.TAVO.out");
+    file_names extra = make_file_names("dir/run", "out/", true);  // tavogen's per-cycle results
+    EXPECT_EQ(extra.out, "dir/run.xout");
+    EXPECT_EQ(extra.lab, "dir/run.xlab");
+    EXPECT_EQ(extra.plog, "dir/run.xplog");
+    EXPECT_EQ(extra.mlog, "dir/run.xmlog");
 }
 
 namespace {
@@ -137,9 +164,15 @@ TEST(SumSelection, NothingSelectedOrAnExactNameTwice) {
     std::string console;
     EXPECT_TRUE(names_for({"nlev=-3"}, &console).empty());
     EXPECT_EQ(console,
-              "! No parameters found for summary: searching parameters with <=25 levels)\n");
+              "! No parameters found for summary (searching parameters with <=25 levels)\n");
     EXPECT_TRUE(names_for({"par=x*"}, &console).empty());
-    EXPECT_EQ(console, "! No parameters found for summary: searching parameters matching x*\n");
+    EXPECT_EQ(console, "! No parameters found for summary (searching parameters matching x*)\n");
+    settings small = parsed({"maxlev=3"});
+    std::vector<parameter> selected;
+    console = console_of([&] { select_parameters(index_of({{"big", 4}}), small, selected); });
+    EXPECT_EQ(console,
+              "! No parameters found for summary (searching parameters with <=3 levels)\n"
+              "(use maxlev=0 for parameters of any size)\n");
     EXPECT_TRUE(names_for({"par=mu"}, &console).empty());
     EXPECT_EQ(console, "! There are multiple matches for requested parameter mu\n:");
 }
