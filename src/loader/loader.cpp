@@ -4,9 +4,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "sheets/datasheet.h"
 #include "loader/loader_internal.h"
@@ -126,11 +131,55 @@ int32_t choose_row(load_state& st) {
     return st.rows++;
 }
 
+// The percent of a large data file read so far, shown in place at most four
+// times a second when standard output is a terminal; elsewhere nothing is
+// shown, so a console captured to a file keeps its bytes.
+struct load_progress {
+    static constexpr long LARGE = 8L << 20;  // smaller files load too fast to be worth it
+    FILE* in = nullptr;
+    long bytes = 0;
+    std::string shown;  // the text on the console line, to be wiped at the end
+    std::chrono::steady_clock::time_point next{};
+};
+
+load_progress start_load_progress(FILE* in) {
+    load_progress p;
+    struct stat info {};
+    if (::isatty(::fileno(stdout)) != 1 || ::fstat(::fileno(in), &info) != 0 ||
+        !S_ISREG(info.st_mode) || info.st_size < load_progress::LARGE)
+        return p;
+    p.in = in;
+    p.bytes = static_cast<long>(info.st_size);
+    p.next = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
+    return p;
+}
+
+void show_load_progress(load_progress& p, const std::string& file) {
+    if (!p.in) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < p.next) return;
+    p.next = now + std::chrono::milliseconds(250);
+    const long at = std::ftell(p.in);
+    if (at < 0) return;
+    const int percent = static_cast<int>(std::min(100.0, 100.0 * static_cast<double>(at) / p.bytes));
+    p.shown = "  " + file + ": " + std::to_string(percent) + "% read";
+    std::printf("\r%s", p.shown.c_str());
+    std::fflush(stdout);
+}
+
+void end_load_progress(const load_progress& p) {
+    if (p.shown.empty()) return;
+    std::printf("\r%s\r", std::string(p.shown.size(), ' ').c_str());
+    std::fflush(stdout);
+}
+
 int read_records(load_state& st) {
     FILE* in = st.ds.in.get();
     if (!in) return READ_END;
+    load_progress progress = start_load_progress(in);
     int result = readbuff(in, st.cols.data(), st.ncols);
     while (result == READ_LINE) {
+        show_load_progress(progress, st.ds.file);
         ++st.counter;
         const int32_t row = choose_row(st);
         if (row >= 0)
@@ -138,6 +187,7 @@ int read_records(load_state& st) {
                 if (!st.cols[i].skip) store_column(st, i, row);
         result = readbuff(in, st.cols.data(), st.ncols);
     }
+    end_load_progress(progress);
     flush_genotypes(st);
     return result;
 }
