@@ -16,9 +16,12 @@ file_ptr open_for_reading(const std::string& name, std::string& reason) {
     errno = 0;
     file_ptr in(std::fopen(name.c_str(), "r"));
     if (in) {
-        std::fgetc(in.get());
+        // The character is given back rather than rewound to, so that a
+        // pipe can be read as well.
+        const int first = std::fgetc(in.get());
         const bool readable = !std::ferror(in.get());
-        std::rewind(in.get());
+        if (first != EOF) std::ungetc(first, in.get());
+        else std::rewind(in.get());
         if (readable) return in;
         in.reset();
     }
@@ -55,14 +58,15 @@ bool read_job(run_settings& s) {
 
 int check_output_files(run_settings& s) {
     std::fprintf(s.log, "\nChecking output files with this job:\n");
-    // All five are opened before anything is reported, so the extra files
-    // exist (empty) whatever stops the run below.
+    // All five are opened before anything is reported; the extra files are
+    // temporary files, which the finishing sequence removes unless the run
+    // ends well, so a stop below leaves earlier results as they were.
     std::string job_reason, sample_reason, model_reason;
     s.job_in = open_for_reading(s.job_file, job_reason);
     s.sample_in = open_for_reading(s.sample_file, sample_reason);
     s.model_in = open_for_reading(s.model_file, model_reason);
-    s.xsample_out.reset(std::fopen(s.xsample_file.c_str(), "w"));
-    s.xlabel_out.reset(std::fopen(s.xlabel_file.c_str(), "w"));
+    s.xsample_out.reset(open_staged(s.outputs, s.xsample_file));
+    s.xlabel_out.reset(open_staged(s.outputs, s.xlabel_file));
 
     log_availability(s.log, "tavo job file", s.job_file, s.job_in != nullptr);
     const bool job_read = s.job_in && read_job(s);

@@ -8,6 +8,7 @@
 
 #include "genomic/model.h"
 #include "genomic/cycles.h"
+#include "genomic/interrupt.h"
 #include "text/lines.h"
 
 namespace tavo {
@@ -112,11 +113,20 @@ int walk_cycles(run_settings& s, genomic_model& model) {
     io.names.base_name = s.out_base;
     io.names.block_name = s.block_name;
     io.names.by_name = s.by;
+    io.names.stage = &s.outputs;
     io.share = s.share;
     io.plot = s.plot;
     model.threads = s.threads;
     const int code = run_cycles(model, s.block, io);
     if (code == ERR_NONE) log_run_size(s, model);
+    return code;
+}
+
+// After each step the log is flushed, so that a long run can be followed,
+// and a signal to end the run is looked at.
+int after_step(const run_settings& s, int code) {
+    if (s.log) std::fflush(s.log);
+    if (code == ERR_NONE && interrupt_signal() != 0) return interrupt_code();
     return code;
 }
 
@@ -131,16 +141,37 @@ int run_steps(run_settings& s, int argc, char** argv) {
     s.out_dir = find_output_dir(s.args);
     set_job_names(s, s.args[0]);
     if (int code = make_output_dir(s)) return code;
-    if (int code = open_log(s)) return code;
-    if (int code = check_block_name(s)) return code;
-    if (int code = read_options(s)) return code;
+    if (int code = after_step(s, open_log(s))) return code;
+    if (int code = after_step(s, check_block_name(s))) return code;
+    if (int code = after_step(s, read_options(s))) return code;
     set_run_file_names(s);
-    if (int code = check_output_files(s)) return code;
-    if (int code = locate_block_field(s)) return code;
-    if (int code = load_block_data(s)) return code;
+    if (int code = after_step(s, check_output_files(s))) return code;
+    if (int code = after_step(s, locate_block_field(s))) return code;
+    if (int code = after_step(s, load_block_data(s))) return code;
     genomic_model model;
-    if (int code = scan_model(s, model)) return code;
-    return walk_cycles(s, model);
+    if (int code = after_step(s, scan_model(s, model))) return code;
+    return after_step(s, walk_cycles(s, model));
+}
+
+// A signal that asked the run to end is told in both channels and gives the
+// run its code.
+int note_interrupt(const run_settings& s, int code) {
+    if (interrupt_signal() == 0) return code;
+    std::printf("tavogen interrupted\n");
+    if (s.log) std::fprintf(s.log, "tavogen interrupted\n");
+    return interrupt_code();
+}
+
+// The temporary output files replace the earlier ones only after a run that
+// ended well; they are closed first.
+int settle_outputs(run_settings& s, int code) {
+    s.xsample_out.reset();
+    s.xlabel_out.reset();
+    if (code != ERR_NONE) {
+        discard_staged(s.outputs);
+        return code;
+    }
+    return commit_staged(s.outputs, s.log) ? code : ERR_OUTPUT_FAILED;
 }
 
 }  // namespace
@@ -152,6 +183,7 @@ std::string calendar_text(std::time_t when) {
 
 int run_tavogen(int argc, char** argv) {
     if (answer_request(argc, argv)) return ERR_NONE;
+    catch_interrupts();
     run_settings s;
     s.start_time = std::time(nullptr);
     s.started = std::chrono::steady_clock::now();
@@ -161,10 +193,11 @@ int run_tavogen(int argc, char** argv) {
 }
 
 int finish_run(run_settings& s, int code) {
-    s.error = code;
     s.block = block_context{};  // points into the data sets released next
     s.jobdata.first = nullptr;
     s.jobdata.sets.clear();  // every data set releases its sheet, buffers and indexes
+    code = settle_outputs(s, note_interrupt(s, code));
+    s.error = code;
     if (s.log) std::printf("A log file is written to %s\n", s.log_file.c_str());
     // The time text ends in its own newline, so each finishing line is
     // followed by an empty one.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "genomic/exit_codes.h"
+#include "genomic/staging.h"
 #include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
@@ -48,12 +49,15 @@ struct run_settings {
     int error = ERR_NONE;
     job jobdata;               // the job's data sets and paths
     std::chrono::steady_clock::time_point started;  // for the run's duration in the log
+    // The written files but the log, made as temporary files and put in
+    // place by the finishing sequence of a run that ended well.
+    output_stage outputs;
     // The run's files, open from the output check to the end of the run.
     file_ptr job_in;           // job file, read by the job file reader
     file_ptr sample_in;        // base + ".out"
     file_ptr model_in;         // base + ".mod"
-    file_ptr xsample_out;      // base + ".xout"
-    file_ptr xlabel_out;       // base + ".xlab"
+    file_ptr xsample_out;      // out_base + ".xout", written as a temporary file
+    file_ptr xlabel_out;       // out_base + ".xlab", written as a temporary file
     block_context block;       // filter, block data set, block field and marker map
 };
 
@@ -120,8 +124,9 @@ bool read_share(std::string_view text, double& value);
 // error code of a stop.
 int read_options(run_settings& s);
 
-// Output check: opens the job file and the run's files, has the job file
-// read and reports what is available. Returns 0, or ERR_JOB_FILES.
+// Output check: opens the job file and the run's files (the extra files as
+// temporary files of s.outputs), has the job file read and reports what is
+// available. Returns 0, or ERR_JOB_FILES.
 int check_output_files(run_settings& s);
 
 // Finds the identifier filter, the block data set, has the data sets set up,
@@ -134,11 +139,13 @@ int locate_block_field(run_settings& s);
 // the loading problems).
 int load_block_data(run_settings& s);
 
-// The finishing sequence: releases the data sets, prints the finishing lines,
-// closes the log and returns `code` as the exit status, or ERR_OUTPUT_FAILED
-// (after "! Write error on log file %s\n") when the log cannot be closed
-// without a write error. A negative code reaches the operating system as its
-// low byte.
+// The finishing sequence: releases the data sets; after a signal prints
+// "tavogen interrupted\n" and takes its code (130, 143); puts the temporary
+// output files in place when the code is 0 (ERR_OUTPUT_FAILED when a rename
+// fails) and removes them otherwise; prints the finishing lines, closes the
+// log and returns the code as the exit status, or ERR_OUTPUT_FAILED (after
+// "! Write error on log file %s\n") when the log cannot be closed without a
+// write error. A negative code reaches the operating system as its low byte.
 int finish_run(run_settings& s, int code);
 
 }  // namespace tavo

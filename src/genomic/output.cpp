@@ -297,13 +297,22 @@ std::string gvalue_file_name(const genomic_model& model, const output_names& nam
     return name + ".txt";
 }
 
+file_ptr open_output(const output_names& names, const std::string& name) {
+    if (names.stage) return file_ptr(open_staged(*names.stage, name));
+    return file_ptr(std::fopen(name.c_str(), "w"));
+}
+
 int write_gvalue_file(const genomic_model& model, const block_context& ctx, const output_names& names) {
     const std::string name = gvalue_file_name(model, names);
-    file_ptr file(std::fopen(name.c_str(), "w"));
+    file_ptr file = open_output(names, name);
     if (!file) {
         std::printf("! Problem opening file (%s) for writing\n", name.c_str());
         return ERR_OUTPUT_FAILED;
     }
+    return write_gvalue_file(file, name, model, ctx);
+}
+
+int write_gvalue_file(file_ptr& file, const std::string& name, const genomic_model& model, const block_context& ctx) {
     write_gvalue_header(file.get(), model, ctx);
     write_gvalue_rows(file.get(), model, ctx);
     if (!close_output(file, name)) return ERR_OUTPUT_FAILED;

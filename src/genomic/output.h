@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "genomic/exit_codes.h"
+#include "genomic/staging.h"
 #include "genomic/terms.h"
 #include "jobfile/dataset.h"
 
@@ -40,7 +41,12 @@ struct output_names {
     std::string base_name;   // the job's base name
     std::string block_name;  // the block field as named on the command line
     std::string by_name;     // the by= value as given
+    output_stage* stage = nullptr;  // where the run's files are made as temporary files; none: written in place
 };
+
+// Opens an output file for writing: as a temporary file of the stage when
+// there is one, else under its own name. nullptr when it cannot be had.
+file_ptr open_output(const output_names& names, const std::string& name);
 
 // The label of group g in the log's rows ("" without groups; a window's
 // marker key, with its by text after a tab; "ALL" for the total group).
@@ -86,6 +92,10 @@ std::string gvalue_file_name(const genomic_model& model, const output_names& nam
 // Writes the G-value file; returns 0, or ERR_OUTPUT_FAILED when it cannot be
 // opened or written (message on the console).
 int write_gvalue_file(const genomic_model& model, const block_context& ctx, const output_names& names);
+
+// The same into a G-value file opened before the cycles (`name` for the
+// messages); closes it.
+int write_gvalue_file(file_ptr& file, const std::string& name, const genomic_model& model, const block_context& ctx);
 
 // Closes an output file and tells whether everything written reached it;
 // prints "! Problem writing file (%s)\n" when not. A file not open is fine.

@@ -319,7 +319,7 @@ int write_share_plot(const region_report& report, FILE* log) {
         return 0;
     }
     const std::string name = gvar_stem(report.model, report.ctx, report.names) + ".svg";
-    file_ptr file(std::fopen(name.c_str(), "w"));
+    file_ptr file = open_output(report.names, name);
     if (!file) {
         std::printf("! Problem opening file (%s) for writing\n", name.c_str());
         return ERR_OUTPUT_FAILED;

@@ -220,7 +220,7 @@ std::string gvar_stem(const genomic_model& model, const block_context& ctx, cons
 
 int write_gvar_table(const region_report& report, FILE* log) {
     const std::string name = gvar_stem(report.model, report.ctx, report.names) + ".txt";
-    file_ptr file(std::fopen(name.c_str(), "w"));
+    file_ptr file = open_output(report.names, name);
     if (!file) {
         std::printf("! Problem opening file (%s) for writing\n", name.c_str());
         return ERR_OUTPUT_FAILED;

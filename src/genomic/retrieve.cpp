@@ -1,6 +1,8 @@
 // Retrieval of the saved samples, cycle by cycle.
 #include "genomic/retrieve.h"
 
+#include "genomic/interrupt.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
@@ -32,11 +34,21 @@ bool parse_cycle(const char*& p, const char* end, int32_t& value) {
     return true;
 }
 
-// Reads the next line head, passing over blank lines.
+// Reads the next line head, passing over blank lines. A signal to end the
+// run is looked at before every line, and after a read that failed (a read
+// waiting on a pipe returns when the signal comes).
 void read_head(sample_reader& r) {
     std::string_view line;
     for (;;) {
+        if (interrupt_signal() != 0) {
+            r.status = head_status::interrupted;
+            return;
+        }
         if (!next_line(r.lines, line)) {
+            if (interrupt_signal() != 0) {
+                r.status = head_status::interrupted;
+                return;
+            }
             r.status = r.lines.read_error ? head_status::unreadable : head_status::end;
             if (r.lines.read_error) ++r.line;
             return;
@@ -218,6 +230,7 @@ void start_reading(sample_reader& r, FILE* in, const std::string& file_name, siz
 
 cycle_read read_cycle(sample_reader& r, genomic_model& model) {
     if (r.status == head_status::end) return cycle_read::end;
+    if (r.status == head_status::interrupted) return cycle_read::interrupted;
     if (r.status == head_status::unreadable) {
         report_unreadable(r);
         return cycle_read::problem;
@@ -229,6 +242,7 @@ cycle_read read_cycle(sample_reader& r, genomic_model& model) {
         match_line(r, model);
         read_head(r);
     } while (r.status == head_status::read && r.head_cycle == r.cycle);
+    if (r.status == head_status::interrupted) return cycle_read::interrupted;
     int problems = report_cycle(r, model);
     if (r.status == head_status::unreadable) {
         report_unreadable(r);

@@ -23,6 +23,7 @@ enum class head_status : uint8_t {
     read,        // a line head (cycle number and name) is read
     end,         // end of file
     unreadable,  // a line without an integer cycle number and a name, or a read error
+    interrupted, // the run was asked to end (SIGINT, SIGTERM)
 };
 
 // The reader's state between cycles.
@@ -44,6 +45,7 @@ enum class cycle_read : uint8_t {
     complete,  // every expected parameter found once with all its values
     problem,   // the reading stops: messages printed, the cycle is not to be computed
     end,       // end of file: no further cycle
+    interrupted,  // the run was asked to end: nothing reported, the cycle is not to be computed
 };
 
 // Initial size of the read buffer; a longer line makes it grow.

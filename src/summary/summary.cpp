@@ -1,5 +1,7 @@
 #include "summary/summary.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -69,8 +71,46 @@ void warn_unknown(const std::vector<std::string>& words) {
         std::printf("! Warning: unrecognized / unused option %s\n", word.c_str());
 }
 
+// The summary and means files are written as "<name>.part" and renamed over
+// their names only when the run has ended well; the earlier ones stay as
+// they were otherwise. What is left when the run ends is removed.
+struct staged_names {
+    std::vector<std::string> finals;
+    staged_names() = default;
+    staged_names(const staged_names&) = delete;
+    staged_names& operator=(const staged_names&) = delete;
+    ~staged_names() {
+        for (const std::string& name : finals) std::remove((name + ".part").c_str());
+    }
+};
+
+// A folder in the file's place could not be replaced: refused as unopenable.
+file_ptr open_staged(staged_names& staged, const std::string& name) {
+    struct stat info {};
+    if (::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return file_ptr(nullptr, std::fclose);
+    file_ptr file = open_file(name + ".part", "wb");
+    if (file) staged.finals.push_back(name);
+    return file;
+}
+
+// Renames the closed temporary files one after the other; on a failure the
+// rest are removed (by the destructor).
+bool rename_staged(staged_names& staged) {
+    while (!staged.finals.empty()) {
+        const std::string name = staged.finals.front();
+        const std::string part = name + ".part";
+        if (std::rename(part.c_str(), name.c_str()) != 0) {
+            std::printf("! Problem renaming %s to %s: %s\n", part.c_str(), name.c_str(), std::strerror(errno));
+            return false;
+        }
+        staged.finals.erase(staged.finals.begin());
+    }
+    return true;
+}
+
 // The run's open files, in the order they are opened.
 struct run_files {
+    staged_names staged;  // first, so that the files are closed before their removal
     file_ptr out{nullptr, std::fclose};
     file_ptr lab{nullptr, std::fclose};
     file_ptr plog{nullptr, std::fclose};
@@ -87,7 +127,7 @@ bool open_run_files(const file_names& names, run_files& files) {
         std::printf("Problem opening job lab-file: %s\n", names.lab.c_str());
         return false;
     }
-    files.plog = open_file(names.plog, "wb");
+    files.plog = open_staged(files.staged, names.plog);
     if (!files.plog) {
         std::printf("Problem opening plog file (%s) for writing.\n", names.plog.c_str());
         return false;
@@ -114,8 +154,8 @@ bool allocate_sums(const std::vector<parameter>& selected, std::vector<level_sum
 
 // Writes the means file; a file that cannot be opened only costs a message.
 bool save_means(const file_names& names, const std::vector<parameter>& selected,
-                const std::vector<level_sums>& stats) {
-    std::FILE* mlog = std::fopen(names.mlog.c_str(), "wb");
+                const std::vector<level_sums>& stats, staged_names& staged) {
+    std::FILE* mlog = open_staged(staged, names.mlog).release();
     if (!mlog) {
         std::printf("Problem opening .mlog file (%s) for writing.\n", names.mlog.c_str());
         return true;
@@ -162,7 +202,8 @@ int summarise(const settings& options, const file_names& names, run_files& files
         options, kind, selected, sums, labels, files.lab.get(), with_draws ? &draws : nullptr};
     write_summary(files.plog.get(), input);
     if (!close_written(files.plog.release(), names.plog)) return 1;
-    if (!save_means(names, selected, sums)) return 1;
+    if (!save_means(names, selected, sums, files.staged)) return 1;
+    if (!rename_staged(files.staged)) return 1;
     return finish_console(options, names);
 }
 

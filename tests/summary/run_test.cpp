@@ -71,18 +71,25 @@ TEST(SumRun, BadNumbersFallBackToDefaults) {
         << result.console;
 }
 
+// The files are written as "<name>.part": a link from there to /dev/full
+// makes the write fail. A failed run leaves the earlier files as they were.
 TEST(SumRun, FailedWritesAreNotSuccess) {
     summary_run run;
-    std::filesystem::create_symlink("/dev/full", run.file("run.plog"));
+    std::filesystem::create_symlink("/dev/full", run.file("run.plog.part"));
     auto plog = run.run({"run"});
     EXPECT_EQ(plog.status, 1);
     EXPECT_EQ(plog.console, "! Problem writing file (run.plog)\n");
-    std::filesystem::remove(run.file("run.plog"));
-    std::filesystem::create_symlink("/dev/full", run.file("run.mlog"));
-    auto mlog = run.run({"run"});
+    EXPECT_FALSE(std::filesystem::exists(run.file("run.plog")));
+    EXPECT_FALSE(std::filesystem::is_symlink(run.file("run.plog.part")));  // removed
+    ASSERT_EQ(run.run({"run"}).status, 0);
+    const std::string good_means = read_file(run.file("run.mlog"));
+    std::filesystem::create_symlink("/dev/full", run.file("run.mlog.part"));
+    auto mlog = run.run({"run", "maxlev=1"});
     EXPECT_EQ(mlog.status, 1);
     EXPECT_EQ(mlog.console, "! Problem writing file (run.mlog)\n");
     EXPECT_EQ(read_file(run.file("run.plog")), default_plog());
+    EXPECT_EQ(read_file(run.file("run.mlog")), good_means);
+    EXPECT_FALSE(std::filesystem::exists(run.file("run.plog.part")));
 }
 
 TEST(SumRun, MissingReferenceLineNumbersTheLevels) {
