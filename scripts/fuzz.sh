@@ -43,8 +43,8 @@ for i in "${!pids[@]}"; do wait "${pids[$i]}" || failed+=("${names[$i]}"); done
 printf '%-18s %12s %10s %8s\n' harness runs exec/s cov
 for h in "${harnesses[@]}"; do
     log="$build/logs/$h.log"
-    runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
-    rate=$(grep -o 'stat::average_exec_per_sec: [0-9]*' "$log" | grep -o '[0-9]*$' || true)
+    runs=$(grep -oE 'stat::number_of_executed_units: +[0-9]+' "$log" | grep -o '[0-9]*$' || true)
+    rate=$(grep -oE 'stat::average_exec_per_sec: +[0-9]+' "$log" | grep -o '[0-9]*$' || true)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
     printf '%-18s %12s %10s %8s\n' "$h" "${runs:--}" "${rate:--}" "${cov:--}"
 done
