@@ -17,7 +17,7 @@ bool count_sample_lines(std::FILE* file, const std::vector<parameter>& selected,
     name_map<size_t> lookup;
     for (size_t i = 0; i < selected.size(); ++i) lookup.try_emplace(selected[i].name, i);
     lines.assign(selected.size(), 0);
-    line_reader reader = make_line_reader(file, 1 << 22);
+    line_reader reader = make_line_reader(file, LINE_CHUNK);
     std::string_view line;
     while (next_line(reader, line)) {
         token_cursor tokens(line);

@@ -12,7 +12,7 @@ namespace tavosum {
 
 bool read_label_index(std::FILE* file, const std::string& file_name, label_index& index) {
     index.file_name = file_name;
-    line_reader reader = make_line_reader(file, 1 << 20);
+    line_reader reader = make_line_reader(file, LINE_CHUNK);
     std::string_view line;
     while (next_line(reader, line)) {
         token_cursor tokens(line);

@@ -28,6 +28,11 @@ struct line_reader {
     std::uint64_t line_offset = 0;
 };
 
+// The first buffer size of the file readers: a longer line makes the buffer
+// grow, and larger reads are no faster, while a small file would pay for
+// zeroing a larger buffer.
+constexpr size_t LINE_CHUNK = size_t{1} << 16;
+
 // A reader starting at `offset`, where the file is positioned.
 line_reader make_line_reader(std::FILE* file, size_t chunk, std::uint64_t offset = 0);
 

@@ -67,7 +67,7 @@ void take_sample_line(sample_reader& reader, std::string_view line, long long nu
 }
 
 bool read_samples(std::FILE* file, sample_reader& reader) {
-    line_reader lines = make_line_reader(file, 1 << 22);
+    line_reader lines = make_line_reader(file, LINE_CHUNK);
     std::string_view line;
     while (next_line(lines, line)) take_sample_line(reader, line, lines.line_number);
     return !lines.failed;

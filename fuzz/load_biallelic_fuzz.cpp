@@ -1,0 +1,6 @@
+// Genotype blocks of allele pairs.
+#include "load_common.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    return fuzzing::load_through_job(data, size, {"!biallelic"});
+}
