@@ -2,6 +2,7 @@
 // finishing sequence that ends every run.
 #include "driver/run.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -84,9 +85,11 @@ int scan_model(run_settings& s, genomic_model& model) {
 // What went into the results, and how long the run took.
 void log_run_size(const run_settings& s, const genomic_model& model) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - s.started;
+    // The individuals counted in the variances: those without a genotype record are not.
+    const int64_t left_out = std::count(model.no_record.begin(), model.no_record.end(), uint8_t{1});
     std::fprintf(s.log, "Used %lld individuals, %d markers (%d used), %lld cycles in %.1f s\n",
-                 static_cast<long long>(model.N), s.block.markers, model.U, static_cast<long long>(model.cycles),
-                 took.count());
+                 static_cast<long long>(model.N - left_out), s.block.markers, model.U,
+                 static_cast<long long>(model.cycles), took.count());
 }
 
 // The output directory of out=, made before the log is opened in it.
