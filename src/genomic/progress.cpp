@@ -4,8 +4,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include "text/lines.h"
 
 namespace tavo {
 
@@ -39,8 +40,7 @@ cycle_progress start_progress(FILE* samples) {
     cycle_progress p;
     p.terminal = ::isatty(::fileno(stdout)) == 1;
     p.samples = samples;
-    struct stat info {};
-    if (samples && ::fstat(::fileno(samples), &info) == 0 && S_ISREG(info.st_mode)) p.sample_bytes = info.st_size;
+    p.sample_bytes = std::max<int64_t>(regular_file_bytes(samples), 0);
     p.started = std::chrono::steady_clock::now();
     return p;
 }

@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sheets/datasheet.h"
 #include "loader/loader_internal.h"
 #include "sheets/readbuff.h"
+#include "text/lines.h"
 
 namespace tavo {
 namespace {
@@ -144,12 +144,10 @@ struct load_progress {
 
 load_progress start_load_progress(FILE* in) {
     load_progress p;
-    struct stat info {};
-    if (::isatty(::fileno(stdout)) != 1 || ::fstat(::fileno(in), &info) != 0 ||
-        !S_ISREG(info.st_mode) || info.st_size < load_progress::LARGE)
-        return p;
+    const int64_t size = regular_file_bytes(in);
+    if (::isatty(::fileno(stdout)) != 1 || size < load_progress::LARGE) return p;
     p.in = in;
-    p.bytes = static_cast<long>(info.st_size);
+    p.bytes = static_cast<long>(size);
     p.next = std::chrono::steady_clock::now() + std::chrono::milliseconds(250);
     return p;
 }
