@@ -1,8 +1,8 @@
 // The per-cycle records, the extra label line, the posterior table of the
 // log and the G-value file.
 #include "genomic/output.h"
+#include "text/general.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
 
@@ -202,20 +202,16 @@ std::vector<matrix_entry> label_order(int32_t T) {
 
 namespace {
 
-// sep and the value as "%g" writes it ("nan" for every not-a-number), through
-// to_chars (the same text, specified as printf's; several times faster on a
-// window run's millions of values). 32 characters hold any double at six
-// significant digits.
+// sep and the value as "%g" writes it ("nan" for every not-a-number).
 void append_number(std::string& out, char sep, double value) {
     if (std::isnan(value)) {
         out += sep;
         out += "nan";
         return;
     }
-    char text[32];
+    char text[GENERAL_TEXT_MAX + 1];
     text[0] = sep;
-    const std::to_chars_result end = std::to_chars(text + 1, text + sizeof text, value, std::chars_format::general, 6);
-    out.append(text, static_cast<size_t>(end.ptr - text));
+    out.append(text, static_cast<size_t>(write_general(text + 1, value) - text));
 }
 
 }  // namespace
