@@ -14,6 +14,8 @@
 #include <cassert>
 #include <new>
 
+#include <sys/mman.h>
+
 #include "genomic/kernel.h"
 
 namespace tavo {
@@ -211,6 +213,16 @@ void print_no_level_note(const compute_plan& plan, FILE* log) {
     const char* note = "Note: %d markers have no level of the by= field and are left out of every group\n";
     printf(note, plan.no_level);
     if (log != nullptr) fprintf(log, note, plan.no_level);
+}
+
+void* allocate_aligned(size_t bytes) {
+    constexpr size_t LINE = 64;
+    constexpr size_t HUGE_PAGE = size_t{2} << 20;
+    if (bytes < 2 * HUGE_PAGE) return std::aligned_alloc(LINE, bytes > 0 ? (bytes + LINE - 1) / LINE * LINE : LINE);
+    const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+    void* p = std::aligned_alloc(HUGE_PAGE, rounded);
+    if (p) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the pages are small
+    return p;
 }
 
 int32_t batch_capacity(const compute_plan& plan) {

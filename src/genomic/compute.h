@@ -47,6 +47,30 @@ struct marker_plan {
     int32_t hi = -1;        // the relation being symmetric, the markers window m holds
 };
 
+// Memory for a large array: 2 MiB aligned and advised to be backed by huge
+// pages, so that its first touch costs a fault per 2 MiB rather than per
+// 4 KiB page (faults are dear on virtual machines). Small arrays are cache-line
+// aligned only. Null when the memory cannot be had.
+void* allocate_aligned(size_t bytes);
+
+// Allocator of cache-line aligned storage: the kernels' wide loads of the
+// packed effects and the values then never straddle two cache lines.
+template <class V>
+struct line_aligned {
+    using value_type = V;
+    line_aligned() = default;
+    template <class U>
+    line_aligned(const line_aligned<U>&) {}
+    V* allocate(size_t n) {
+        if (void* p = allocate_aligned(n * sizeof(V))) return static_cast<V*>(p);
+        throw std::bad_alloc();
+    }
+    void deallocate(V* p, size_t) { std::free(p); }
+    template <class U>
+    bool operator==(const line_aligned<U>&) const { return true; }
+};
+using aligned_doubles = std::vector<double, line_aligned<double>>;
+
 // With windows: the centred cross-products of every pair of coding columns
 // (plan.order x codings per marker) that share a window, formed once per run
 // over the counted individuals, and each window's columns.
@@ -54,7 +78,7 @@ struct window_band {
     int64_t K = 0;                  // coding columns
     std::vector<int64_t> lo;        // per column k: the first column of its band
     std::vector<int64_t> offset;    // K + 1: where each column's band row starts in values
-    std::vector<double> values;     // C(k, l) at offset[k] + l - lo[k]
+    aligned_doubles values;         // C(k, l) at offset[k] + l - lo[k]
     std::vector<int64_t> first;     // per window: its columns first .. last - 1
     std::vector<int64_t> last;
 };
@@ -94,25 +118,6 @@ struct compute_plan {
     int32_t widest = 2;
 };
 
-// Allocator of cache-line aligned storage: the kernels' wide loads of the
-// packed effects and the values then never straddle two cache lines.
-template <class V>
-struct line_aligned {
-    using value_type = V;
-    static constexpr size_t ALIGN = 64;
-    line_aligned() = default;
-    template <class U>
-    line_aligned(const line_aligned<U>&) {}
-    V* allocate(size_t n) {
-        const size_t bytes = (n * sizeof(V) + ALIGN - 1) / ALIGN * ALIGN;
-        if (void* p = std::aligned_alloc(ALIGN, bytes > 0 ? bytes : ALIGN)) return static_cast<V*>(p);
-        throw std::bad_alloc();
-    }
-    void deallocate(V* p, size_t) { std::free(p); }
-    template <class U>
-    bool operator==(const line_aligned<U>&) const { return true; }
-};
-using aligned_doubles = std::vector<double, line_aligned<double>>;
 
 // Cycles computed together: their effect vectors, and after compute_batch
 // their genomic values and variance matrices, until each is finished in
@@ -126,7 +131,7 @@ struct cycle_batch {
     std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
     aligned_doubles values;        // stored groups x rows x cols
-    std::vector<double> matrices;  // per slot: T x T per group
+    aligned_doubles matrices;      // per slot: T x T per group
 };
 
 // Cycles per batch: enough value columns to keep the kernels busy, fewer

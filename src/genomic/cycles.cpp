@@ -35,7 +35,7 @@ void flush_batch(const compute_plan& plan, cycle_batch& batch, std::vector<int32
     for (int32_t slot = 0; slot < batch.count; ++slot) {
         finish_slot(plan, batch, slot, model);
         add_cycle_shares(model, shares);
-        write_cycle_record(io.xsample.get(), model, order, numbers[slot]);
+        write_cycle_record(io.xsample.get(), model, order, numbers[slot], plan.threads);
     }
     batch.count = 0;
     numbers.clear();

@@ -1,10 +1,14 @@
 // The per-cycle records, the extra label line, the posterior table of the
 // log and the G-value file.
 #include "genomic/output.h"
+#include "genomic/kernel.h"
 #include "text/general.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <memory>
 
 namespace tavo {
 
@@ -202,24 +206,22 @@ std::vector<matrix_entry> label_order(int32_t T) {
 
 namespace {
 
-// sep and the value as "%g" writes it ("nan" for every not-a-number).
-void append_number(std::string& out, char sep, double value) {
+// sep and the value as "%g" writes it ("nan" for every not-a-number) at out,
+// which has room for GENERAL_TEXT_MAX + 1 characters; returns the end.
+char* put_number(char* out, char sep, double value) {
+    *out++ = sep;
     if (std::isnan(value)) {
-        out += sep;
-        out += "nan";
-        return;
+        std::memcpy(out, "nan", 3);
+        return out + 3;
     }
-    char text[GENERAL_TEXT_MAX + 1];
-    text[0] = sep;
-    out.append(text, static_cast<size_t>(write_general(text + 1, value) - text));
+    return write_general(out, value);
 }
 
 }  // namespace
 
 void write_number(FILE* f, char sep, double value) {
-    std::string text;
-    append_number(text, sep, value);
-    std::fwrite(text.data(), 1, text.size(), f);
+    char text[GENERAL_TEXT_MAX + 1];
+    std::fwrite(text, 1, static_cast<size_t>(put_number(text, sep, value) - text), f);
 }
 
 double posterior_mean(double sum, int64_t cycles) {
@@ -241,15 +243,39 @@ double value_psd(double sum, double sumsq, int64_t cycles) {
     return arg <= 0 ? 0.0 : std::sqrt(arg);
 }
 
+namespace {
+
+// The matrix values of groups g0 .. g1 - 1, each after a space, at out (room
+// for GENERAL_TEXT_MAX + 1 characters a value); returns the end.
+char* put_matrices(char* out, const genomic_model& model, const std::vector<matrix_entry>& order, int32_t g0,
+                   int32_t g1) {
+    for (int32_t g = g0; g < g1; ++g)
+        for (const matrix_entry& e : order) out = put_number(out, ' ', model.matrices[matrix_index(model, g, e)]);
+    return out;
+}
+
+}  // namespace
+
 void write_cycle_record(FILE* xout, const genomic_model& model, const std::vector<matrix_entry>& order,
-                        int32_t cycle) {
+                        int32_t cycle, int32_t threads) {
     std::fprintf(xout, "%d var.genom", cycle);
-    std::string line;  // one write per group: a window run has millions of values per cycle
-    for (int32_t g = 0; g < model.total_groups; ++g) {
-        line.clear();
-        for (const matrix_entry& e : order) append_number(line, ' ', model.matrices[matrix_index(model, g, e)]);
-        std::fwrite(line.data(), 1, line.size(), xout);
-    }
+    // A window run has millions of values per cycle: they are formatted by
+    // the threads, a share of the groups each, and written in group order.
+    const int32_t groups = model.total_groups;
+    constexpr int32_t GROUPS_PER_THREAD = 4096;
+    const int32_t team = std::clamp(groups / GROUPS_PER_THREAD, 1, std::max(threads, 1));
+    const size_t room = order.size() * (GENERAL_TEXT_MAX + 1);
+    std::vector<std::unique_ptr<char[]>> texts(static_cast<size_t>(team));
+    std::vector<size_t> lengths(static_cast<size_t>(team), 0);
+    const auto format_share = [&](int32_t k) {
+        const int32_t g0 = static_cast<int32_t>(int64_t{groups} * k / team);
+        const int32_t g1 = static_cast<int32_t>(int64_t{groups} * (k + 1) / team);
+        texts[k] = std::make_unique_for_overwrite<char[]>(room * static_cast<size_t>(g1 - g0) + 1);
+        lengths[k] = static_cast<size_t>(put_matrices(texts[k].get(), model, order, g0, g1) - texts[k].get());
+    };
+    if (team == 1) format_share(0);
+    else run_parallel(team, format_share);
+    for (int32_t k = 0; k < team; ++k) std::fwrite(texts[k].get(), 1, lengths[k], xout);
     std::fprintf(xout, "\n");
     if (layout_of(model) != group_layout::single) return;
     for (const genomic_term& term : model.terms) {

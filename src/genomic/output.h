@@ -75,8 +75,9 @@ double value_psd(double sum, double sumsq, int64_t cycles);   // sqrt(Q/(c-1) - 
 // One cycle's record: the line "%d var.genom" with the matrix values of every
 // group in label order (group 0 first, ALL last); with the single layout also
 // one line "%d gval.%s" per term with the genomic value of every individual.
+// Many groups are formatted by up to `threads` threads.
 void write_cycle_record(FILE* xout, const genomic_model& model, const std::vector<matrix_entry>& order,
-                        int32_t cycle);
+                        int32_t cycle, int32_t threads = 1);
 
 // The extra label line: "var.genom" with one label per value of a record.
 void write_label_line(FILE* xlab, const genomic_model& model, const block_context& ctx,

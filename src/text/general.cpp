@@ -6,6 +6,7 @@
 // text of printf itself.
 #include "text/general.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -15,6 +16,11 @@ namespace {
 
 constexpr double POWERS[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
                              1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+constexpr char PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
 
 // magnitude x 10^(5 - exponent), rounded once (the power is exact).
 inline double scaled(double magnitude, int exponent) {
@@ -42,24 +48,26 @@ char* copy(char* out, const char* d, int from, int to) {
 char* write_general(char* out, double value) {
     const double magnitude = std::fabs(value);
     if (!(magnitude >= 1e-15 && magnitude < 1e20)) return write_slow(out, value);
-    int binary = 0;
-    std::frexp(magnitude, &binary);  // magnitude in [2^(binary-1), 2^binary)
-    int exponent = static_cast<int>(std::floor((binary - 1) * 0.30102999566398120));
+    // magnitude lies in [2^binary, 2^(binary + 1)): its decimal exponent is
+    // binary x log10(2) (78913 / 2^18, exact enough here), rounded down, or one more.
+    const int binary = static_cast<int>((std::bit_cast<uint64_t>(magnitude) >> 52) & 0x7ff) - 1023;
+    int exponent = (binary * 78913) >> 18;
     double s = scaled(magnitude, exponent);
-    if (s >= 1e6) s = scaled(magnitude, ++exponent);
-    if (s < 1e5) s = scaled(magnitude, --exponent);
-    const double whole = std::floor(s);
-    const double fraction = s - whole;
+    while (s >= 1e6) s = scaled(magnitude, ++exponent);
+    while (s < 1e5) s = scaled(magnitude, --exponent);
+    const int64_t whole = static_cast<int64_t>(s);
+    const double fraction = s - static_cast<double>(whole);
     if (std::fabs(fraction - 0.5) < 1e-6) return write_slow(out, value);
-    int64_t n = static_cast<int64_t>(whole) + (fraction > 0.5 ? 1 : 0);
+    int64_t n = whole + (fraction > 0.5 ? 1 : 0);
     if (n == 1000000) {
         n = 100000;
         ++exponent;
     }
     char d[6];
-    for (int i = 5; i >= 0; --i) {
-        d[i] = static_cast<char>('0' + n % 10);
-        n /= 10;
+    const int64_t pairs[3] = {n / 10000, n / 100 % 100, n % 100};
+    for (int i = 0; i < 3; ++i) {
+        d[2 * i] = PAIRS[2 * pairs[i]];
+        d[2 * i + 1] = PAIRS[2 * pairs[i] + 1];
     }
     if (value < 0) *out++ = '-';
     if (exponent < -4 || exponent >= 6) {

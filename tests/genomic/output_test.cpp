@@ -138,6 +138,16 @@ TEST(GenomicOutput, CycleRecordIsOneLinePerCycleWithGenomicValuesOnlyForOneGroup
     fx.model.terms[0].gvalues = {-1e-7, 123456789};
     EXPECT_EQ(written([&](FILE* f) { write_cycle_record(f, fx.model, label_order(1), 3); }),
               "3 var.genom 0.125\n3 gval.a -1e-07 1.23457e+08\n");
+
+    // A record of many groups is formatted by several threads, in group order.
+    fx.shape(1, grouping::windows);
+    fx.model.total_groups = 20001;
+    fx.model.matrices.resize(20001);
+    for (size_t i = 0; i < fx.model.matrices.size(); ++i) fx.model.matrices[i] = 1.0 / (1.0 + static_cast<double>(i));
+    const std::string one = written([&](FILE* f) { write_cycle_record(f, fx.model, label_order(1), 5, 1); });
+    EXPECT_EQ(written([&](FILE* f) { write_cycle_record(f, fx.model, label_order(1), 5, 3); }), one);
+    EXPECT_EQ(one.substr(0, 21), "5 var.genom 1 0.5 0.3");
+    EXPECT_EQ(one.substr(one.size() - 13), " 4.99975e-05\n");
 }
 
 TEST(GenomicOutput, PosteriorDeviationsAreGuardedAndUndefinedForOneCycle) {
