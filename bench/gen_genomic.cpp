@@ -4,7 +4,7 @@
 //   gen_genomic DIR WORKLOAD [key=value ...]     write the run into DIR
 //   gen_genomic --check DIR                       check the run in DIR
 //
-// WORKLOAD is W1, W1d, W2, W3 (the reference workloads) or custom; the keys
+// WORKLOAD is W1, W1d, W2, W3, W4 (the reference workloads) or custom; the keys
 // change its sizes: n= individuals, m= markers, c= cycles, t= terms, dom=0|1,
 // broad=0|1, levels= chromosomes, window= bywindow width (0 none), by=0|1,
 // missing= and unused= (per mille of genotypes / markers), seed=.
@@ -472,7 +472,7 @@ int check_run(const std::string& dir) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: gen_genomic DIR W1|W1d|W2|W3|custom [n= m= c= t= dom= broad= levels= window= "
+    std::fprintf(stderr, "usage: gen_genomic DIR W1|W1d|W2|W3|W4|custom [n= m= c= t= dom= broad= levels= window= "
                          "by= missing= unused= seed=]\n"
                          "       gen_genomic --check DIR\n");
     return 2;

@@ -49,6 +49,8 @@ inline bool preset(const std::string& name, workload& w) {
         p.N = 1000, p.M = 10000, p.C = 50, p.window = 21;
     } else if (name == "W3") {
         p.N = 10000, p.M = 50000, p.C = 200, p.window = 21, p.by = true;
+    } else if (name == "W4") {
+        p.N = 10000, p.M = 600000, p.C = 50, p.window = 21, p.by = true;
     } else {
         return false;
     }
