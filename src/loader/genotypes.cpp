@@ -405,7 +405,8 @@ int allele_number(char* allele_text, char missallele, char allele, bool learning
 
 void flush_tile_rows(datacol& col, const uint8_t* tile, const int32_t* rows, size_t height) {
     if (height == 0 || col.genotypes.markers < col.ncol) return;
-    bool consecutive = rows[0] % CODES_PER_BYTE == 0;
+    bool consecutive = rows[0] >= 0 && rows[0] % CODES_PER_BYTE == 0 &&
+                       int64_t{rows[0]} + static_cast<int64_t>(height) <= col.nrec;
     for (size_t r = 1; r < height && consecutive; ++r) consecutive = rows[r] == rows[0] + static_cast<int32_t>(r);
     if (consecutive) {
         flush_consecutive(col, tile, rows[0], height);
@@ -416,7 +417,8 @@ void flush_tile_rows(datacol& col, const uint8_t* tile, const int32_t* rows, siz
     const size_t ncol = static_cast<size_t>(col.ncol);
     for (size_t m = 0; m < ncol; ++m) {
         uint8_t* run = col.genotypes.run(static_cast<int64_t>(m));
-        for (size_t r = 0; r < height; ++r) set_genotype_code(run, rows[r], tile[r * ncol + m]);
+        for (size_t r = 0; r < height; ++r)
+            if (rows[r] >= 0 && rows[r] < col.nrec) set_genotype_code(run, rows[r], tile[r * ncol + m]);
     }
 }
 
