@@ -70,7 +70,13 @@ void set_up(const workload& w, genomic_data& d, program_run& r) {
     fields(r.map)[2].nlevels = w.levels;
     r.blockset.nrec = static_cast<int32_t>(d.N);
     r.block.type = tavo::field_type::genotype_block;
-    for (int32_t m = 0; m < d.M; ++m) r.block.genotype_runs.push_back(d.genotypes.data() + static_cast<size_t>(m) * d.N);
+    r.block.nrec = static_cast<int32_t>(d.N);
+    if (!tavo::allocate_genotype_store(r.block.genotypes, d.M, d.N)) {
+        std::fprintf(stderr, "kernel_bench: no memory for the genotype table\n");
+        std::exit(1);
+    }
+    for (int32_t m = 0; m < d.M; ++m)
+        tavo::pack_genotype_run(d.genotypes.data() + static_cast<size_t>(m) * d.N, d.N, r.block.genotypes.run(m));
     r.ctx.blockset = &r.blockset;
     r.ctx.block = &r.block;
     r.ctx.map = &r.map;

@@ -71,7 +71,7 @@ void plan_markers(const block_context& ctx, const genomic_model& model, compute_
             plan.covariates[m] = ctx.block->real_runs[m];
             continue;
         }
-        plan.genotypes[m] = ctx.block->genotype_runs[m];
+        plan.genotypes[m] = ctx.block->genotypes.run(m);
         const int32_t flag = (*used)[m];
         if (flag == 1) {
             mp.effect = effect;

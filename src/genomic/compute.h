@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "genomic/terms.h"
+#include "sheets/genotype_store.h"
 
 namespace tavo {
 
@@ -101,7 +102,7 @@ struct compute_plan {
     std::vector<int64_t> counted_rows;         // the counted ones in record order; empty when all count
     std::vector<marker_plan> markers;          // per marker, map order
     std::vector<marker_coding> codings;        // per marker (genotype blocks)
-    std::vector<const uint8_t*> genotypes;     // per marker: N genotype codes
+    std::vector<const uint8_t*> genotypes;     // per marker: its run of N two-bit codes
     std::vector<const double*> covariates;     // per column: N covariates
     // Markers that contribute (a used marker with a group), in the order the
     // batched computation walks them: grouped by group, map order within a

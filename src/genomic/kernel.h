@@ -93,7 +93,7 @@ inline double marker_value(const compute_plan& plan, int32_t m, int64_t i, bool 
         const double v = plan.covariates[m][i];
         return v == MISSING_COVARIATE ? 0.0 : v;
     }
-    const uint8_t code = plan.genotypes[m][i];
+    const uint8_t code = genotype_code(plan.genotypes[m], i);
     return dominance_row ? plan.codings[m].d[code] : plan.codings[m].x[code];
 }
 

@@ -24,13 +24,16 @@ namespace tavo {
 
 namespace {
 
-// Rows row0 .. row1 of markers order[p0 .. p1) into out (stride bytes apart).
+// Rows row0 .. row1 of markers order[p0 .. p1) into out (stride bytes apart),
+// a byte per code. Chunks start at whole table kernel rows, so row0 starts a
+// byte of the two-bit runs; the bytes after the last row (up to the next
+// multiple of 4) get the runs' padding code 0, and the stride has room.
+static_assert(TABLE_ROWS % CODES_PER_BYTE == 0, "chunks start at whole bytes of the two-bit runs");
 void copy_codes(const compute_plan& plan, int64_t p0, int64_t p1, int64_t row0, int64_t row1, int64_t stride,
                 uint8_t* out) {
     const int64_t n = std::min(row1, plan.N) - row0;
     if (n <= 0) return;
-    for (int64_t p = p0; p < p1; ++p)
-        std::memcpy(out + (p - p0) * stride, plan.genotypes[plan.order[p]] + row0, static_cast<size_t>(n));
+    for (int64_t p = p0; p < p1; ++p) unpack_genotype_codes(plan.genotypes[plan.order[p]], row0, n, out + (p - p0) * stride);
 }
 
 // A thread's work space.
@@ -220,7 +223,7 @@ void size_space(const compute_plan& plan, const cycle_batch& batch, const kernel
     space.effects.assign(static_cast<size_t>(CODE_MARKERS * codings_per_marker(plan) * batch.cols), 0.0);
     if (plan.kind != model_kind::regression) {
         // room for a 16-byte load at the chunk's last whole panel
-        space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;
+        space.code_stride = (chunk_rows + 16 + 63) / 64 * 64;  // also the up to 3 codes unpacked past the rows
         for (std::vector<uint8_t>& buffer : space.codes)
             buffer.assign(static_cast<size_t>(CODE_MARKERS * space.code_stride), 0);
     }

@@ -34,6 +34,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -101,14 +102,38 @@ int64_t band_end(const compute_plan& plan, const window_band& band, int64_t p) {
     return (band.lo[k] + (band.offset[k + 1] - band.offset[k])) / per;
 }
 
-// Bit planes of the codes 1..3 of one marker over the individuals.
+// The even bits of x gathered into its low 32 bits, in order.
+inline uint64_t gather_even_bits(uint64_t x) {
+    x &= 0x5555555555555555ULL;
+    x = (x | x >> 1) & 0x3333333333333333ULL;
+    x = (x | x >> 2) & 0x0F0F0F0F0F0F0F0FULL;
+    x = (x | x >> 4) & 0x00FF00FF00FF00FFULL;
+    x = (x | x >> 8) & 0x0000FFFF0000FFFFULL;
+    return (x | x >> 16) & 0x00000000FFFFFFFFULL;
+}
+
+// Bit planes of the codes 1..3 of one marker over the individuals, straight
+// from its two-bit run: 16 bytes hold the codes of a plane word's 64
+// individuals (the padding after the last individual has code 0, in no plane).
 void fill_planes(const compute_plan& plan, int32_t m, int64_t words, uint64_t* planes) {
     std::fill(planes, planes + PLANES * words, uint64_t{0});
-    const uint8_t* codes = plan.genotypes[m];
-    for (int64_t i = 0; i < plan.N; ++i) {
-        const uint8_t code = codes[i];
-        if (code >= 1 && code <= 3 && (plan.no_record.empty() || !plan.no_record[i]))
-            planes[(code - 1) * words + i / 64] |= uint64_t{1} << (i % 64);
+    const uint8_t* run = plan.genotypes[m];
+    const int64_t used = (plan.N + 63) / 64;
+    for (int64_t w = 0; w < used; ++w) {
+        uint64_t half[2];
+        std::memcpy(half, run + w * 16, sizeof half);
+        uint64_t low = 0, high = 0;  // the codes' low and high bits, individual i at bit i
+        for (int k = 0; k < 2; ++k) {
+            low |= gather_even_bits(half[k]) << (32 * k);
+            high |= gather_even_bits(half[k] >> 1) << (32 * k);
+        }
+        uint64_t counted = ~uint64_t{0};
+        if (!plan.no_record.empty())
+            for (int64_t i = w * 64; i < std::min(plan.N, w * 64 + 64); ++i)
+                if (plan.no_record[i]) counted &= ~(uint64_t{1} << (i % 64));
+        planes[w] = low & ~high & counted;
+        planes[words + w] = high & ~low & counted;
+        planes[2 * words + w] = low & high & counted;
     }
 }
 

@@ -286,50 +286,83 @@ inline void transpose8(uint64_t (&a)[8]) {
     }
 }
 
-// Tile rows that follow each other go to one run per marker, copied in
-// 8 x 8 blocks; what the blocks leave over is copied byte by byte.
-void flush_consecutive(datacol& col, const genotype_plan& plan, size_t height) {
-    const size_t ncol = static_cast<size_t>(col.ncol);
-    const size_t nrec = static_cast<size_t>(col.nrec);
-    const uint8_t* tile = plan.tile.data();
-    uint8_t* first_row = col.genotypes.data() + plan.tile_rows[0];
-    const size_t full_rows = height & ~size_t{7};
-    const size_t full_markers = ncol & ~size_t{7};
-    for (size_t m0 = 0; m0 < full_markers; m0 += 8) {
-        // Each marker's run lies on a page of its own: asking early for the
-        // next block's lines hides most of the cost of fetching them.
-        if (m0 + 16 <= full_markers)
-            for (size_t k = 8; k < 16; ++k) __builtin_prefetch(first_row + (m0 + k) * nrec, 1);
-        for (size_t r0 = 0; r0 < full_rows; r0 += 8) {
-            uint64_t block[8];
-            for (size_t i = 0; i < 8; ++i) memcpy(&block[i], tile + (r0 + i) * ncol + m0, 8);
-            transpose8(block);
-            for (size_t k = 0; k < 8; ++k) memcpy(first_row + (m0 + k) * nrec + r0, &block[k], 8);
-        }
-        for (size_t m = m0; m < m0 + 8; ++m)
-            for (size_t r = full_rows; r < height; ++r) first_row[m * nrec + r] = tile[r * ncol + m];
-    }
-    for (size_t m = full_markers; m < ncol; ++m)
-        for (size_t r = 0; r < height; ++r) first_row[m * nrec + r] = tile[r * ncol + m];
+// Byte k of the result packs the codes of marker k in four tile rows, `at`
+// pointing at marker k = 0 of the first row (the layout of a run's byte).
+inline uint64_t pack_four_rows(const uint8_t* at, size_t ncol) {
+    constexpr uint64_t codes = 0x0303030303030303ULL;
+    uint64_t row[4];
+    for (size_t i = 0; i < 4; ++i) memcpy(&row[i], at + i * ncol, 8);
+    return (row[0] & codes) | (row[1] & codes) << 2 | (row[2] & codes) << 4 | (row[3] & codes) << 6;
 }
 
-// Copies the tile's rows into the column-wise table (the rows of an appended
-// data set may come in any order).
-void flush_tile(datacol& col, genotype_plan& plan) {
-    const size_t height = plan.tile_rows.size();
-    if (height == 0) return;
-    const int32_t* rows = plan.tile_rows.data();
-    bool consecutive = true;
-    for (size_t r = 1; r < height && consecutive; ++r) consecutive = rows[r] == rows[0] + static_cast<int32_t>(r);
-    if (consecutive) {
-        flush_consecutive(col, plan, height);
-    } else {
-        const size_t ncol = static_cast<size_t>(col.ncol);
-        for (size_t m = 0; m < ncol; ++m) {
-            uint8_t* run = col.genotypes.data() + m * static_cast<size_t>(col.nrec);
-            for (size_t r = 0; r < height; ++r) run[rows[r]] = plan.tile[r * ncol + m];
+// The byte of marker m for tile rows r .. r + 3.
+inline uint8_t pack_marker_rows(const uint8_t* tile, size_t ncol, size_t m, size_t r) {
+    const uint8_t codes[4] = {tile[r * ncol + m], tile[(r + 1) * ncol + m], tile[(r + 2) * ncol + m],
+                              tile[(r + 3) * ncol + m]};
+    return pack_four_codes(codes);
+}
+
+// The whole bytes of a tile of consecutive rows whose first row starts a
+// byte: per block of 8 markers, four rows make one packed word (a byte per
+// marker), and 8 such words turned by an 8 x 8 transpose give each marker 8
+// bytes (32 rows) to store at once.
+void pack_whole_bytes(genotype_store& store, const uint8_t* tile, size_t ncol, int64_t first, size_t whole) {
+    const size_t full_markers = ncol & ~size_t{7};
+    const size_t blocks = whole & ~size_t{31};
+    const int64_t byte0 = first / CODES_PER_BYTE;
+    for (size_t m0 = 0; m0 < full_markers; m0 += 8) {
+        // Each marker's run lies on lines of its own: asking early for the
+        // next block's lines hides most of the cost of fetching them.
+        if (m0 + 16 <= full_markers)
+            for (size_t k = 8; k < 16; ++k) __builtin_prefetch(store.run(static_cast<int64_t>(m0 + k)) + byte0, 1);
+        for (size_t r0 = 0; r0 < blocks; r0 += 32) {
+            uint64_t words[8];
+            for (size_t g = 0; g < 8; ++g) words[g] = pack_four_rows(tile + (r0 + 4 * g) * ncol + m0, ncol);
+            transpose8(words);
+            for (size_t k = 0; k < 8; ++k)
+                memcpy(store.run(static_cast<int64_t>(m0 + k)) + byte0 + static_cast<int64_t>(r0 / 4), &words[k], 8);
+        }
+        for (size_t r0 = blocks; r0 < whole; r0 += 4) {
+            const uint64_t word = pack_four_rows(tile + r0 * ncol + m0, ncol);
+            for (size_t k = 0; k < 8; ++k)
+                store.run(static_cast<int64_t>(m0 + k))[byte0 + static_cast<int64_t>(r0 / 4)] =
+                    static_cast<uint8_t>(word >> (8 * k));
         }
     }
+    for (size_t m = full_markers; m < ncol; ++m)
+        for (size_t r0 = 0; r0 < whole; r0 += 4)
+            store.run(static_cast<int64_t>(m))[byte0 + static_cast<int64_t>(r0 / 4)] =
+                pack_marker_rows(tile, ncol, m, r0);
+}
+
+// Rows first .. first + height - 1, first a multiple of 4. Whole bytes are
+// written outright. Rows left over after them share their byte with rows of
+// no other tile when they end the table (the byte is then written with zero
+// codes after them, and the runs' padding too); otherwise the byte is shared
+// and its codes are set one by one.
+void flush_consecutive(datacol& col, const uint8_t* tile, int64_t first, size_t height) {
+    genotype_store& store = col.genotypes;
+    const size_t ncol = static_cast<size_t>(col.ncol);
+    const size_t whole = height & ~size_t{3};
+    pack_whole_bytes(store, tile, ncol, first, whole);
+    const bool ends_table = first + static_cast<int64_t>(height) == col.nrec;
+    for (size_t m = 0; m < ncol && (whole < height || ends_table); ++m) {
+        uint8_t* run = store.run(static_cast<int64_t>(m));
+        if (ends_table) {
+            uint8_t codes[4] = {0, 0, 0, 0};
+            for (size_t r = whole; r < height; ++r) codes[r - whole] = tile[r * ncol + m];
+            if (whole < height) run[(first + static_cast<int64_t>(whole)) / CODES_PER_BYTE] = pack_four_codes(codes);
+            pad_genotype_run(run, col.nrec);
+        } else {
+            for (size_t r = whole; r < height; ++r)
+                set_genotype_code(run, first + static_cast<int64_t>(r), tile[r * ncol + m]);
+        }
+    }
+}
+
+// Flushes a tile through flush_tile_rows and empties it.
+void flush_tile(datacol& col, genotype_plan& plan) {
+    flush_tile_rows(col, plan.tile.data(), plan.tile_rows.data(), plan.tile_rows.size());
     plan.tile_rows.clear();
 }
 
@@ -370,6 +403,25 @@ int allele_number(char* allele_text, char missallele, char allele, bool learning
     return static_cast<int>(known) + 1;
 }
 
+void flush_tile_rows(datacol& col, const uint8_t* tile, const int32_t* rows, size_t height) {
+    if (height == 0 || col.genotypes.markers < col.ncol) return;
+    bool consecutive = rows[0] >= 0 && rows[0] % CODES_PER_BYTE == 0 &&
+                       int64_t{rows[0]} + static_cast<int64_t>(height) <= col.nrec;
+    for (size_t r = 1; r < height && consecutive; ++r) consecutive = rows[r] == rows[0] + static_cast<int32_t>(r);
+    if (consecutive) {
+        flush_consecutive(col, tile, rows[0], height);
+        return;
+    }
+    // Rows in any order come from an appended data set, whose table was
+    // cleared before reading: each code is set in its byte.
+    const size_t ncol = static_cast<size_t>(col.ncol);
+    for (size_t m = 0; m < ncol; ++m) {
+        uint8_t* run = col.genotypes.run(static_cast<int64_t>(m));
+        for (size_t r = 0; r < height; ++r)
+            if (rows[r] >= 0 && rows[r] < col.nrec) set_genotype_code(run, rows[r], tile[r * ncol + m]);
+    }
+}
+
 void plan_genotypes(load_state& st) {
     st.plans.clear();
     st.plans.resize(static_cast<size_t>(st.ncols));
@@ -377,6 +429,11 @@ void plan_genotypes(load_state& st) {
         datacol& col = st.cols[i];
         if (col.type != field_type::genotype_block || col.skip) continue;
         genotype_plan& plan = st.plans[static_cast<size_t>(i)];
+        // Records of an appended data set come in any order and some are
+        // never read: their table starts as all missing (code 0, padding 0).
+        static_assert(MISSING_GENOTYPE == 0, "a cleared byte holds four missing codes");
+        if (st.appended() && !col.genotypes.empty())
+            memset(col.genotypes.base, MISSING_GENOTYPE, static_cast<size_t>(col.genotypes.bytes()));
         plan.coding = coding_of(col);
         if (plan.coding == genotype_coding::biallelic) {
             plan.learning = !(col.link && has_option_word(*col.link, "preloadedalleles"));
@@ -392,8 +449,7 @@ void plan_genotypes(load_state& st) {
 void store_genotypes(load_state& st, int32_t index, int32_t row) {
     datacol& col = st.cols[index];
     genotype_plan& plan = st.plans[static_cast<size_t>(index)];
-    if (row < 0 || row >= col.nrec || static_cast<int64_t>(col.genotypes.size()) < int64_t{col.ncol} * col.nrec)
-        return;
+    if (row < 0 || row >= col.nrec || col.genotypes.markers < col.ncol) return;
     if (plan.tile.empty()) plan.tile.resize(static_cast<size_t>(TILE_HEIGHT) * static_cast<size_t>(col.ncol));
     uint8_t* cells = plan.tile.data() + plan.tile_rows.size() * static_cast<size_t>(col.ncol);
     plan.tile_rows.push_back(row);

@@ -72,7 +72,7 @@ struct genotype_plan {
     std::vector<uint8_t> tile;      // tile_rows.size() rows of ncol codes
     std::vector<int32_t> tile_rows; // table row of each tile row
 };
-constexpr int32_t TILE_HEIGHT = 64;  // rows per tile: one cache line per marker
+constexpr int32_t TILE_HEIGHT = 64;  // rows per tile: 16 whole bytes of each marker's run
 constexpr uint8_t BAD_CODE = 0xff;
 
 struct load_state {
@@ -101,6 +101,13 @@ void plan_genotypes(load_state& st);
 void store_genotypes(load_state& st, int32_t col, int32_t row);
 // Copies the genotype codes still held in the tiles into their tables.
 void flush_genotypes(load_state& st);
+// Packs a tile of `height` rows of col.ncol codes (row k for table row
+// rows[k]) into the column's two-bit table. A tile of consecutive rows whose
+// first row is a multiple of 4 writes only the bytes of its own rows (and,
+// when it ends the table, the runs' padding), so tiles of different rows can
+// be flushed at the same time; other tiles set their codes one by one in
+// bytes written before.
+void flush_tile_rows(datacol& col, const uint8_t* tile, const int32_t* rows, size_t height);
 void store_alleles(load_state& st, datacol& col, int32_t row);
 
 // Stores the tokens of the current line of one column in `row`, by its type.

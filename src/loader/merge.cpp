@@ -20,6 +20,11 @@ void put_block(std::vector<T>& store, const datacol& col, int32_t row, T value) 
     for (int64_t j = 0; j < col.ncol; ++j) put(store, j * col.nrec + row, value);
 }
 
+void put_missing_genotypes(datacol& col, int32_t row) {
+    if (row < 0 || row >= col.nrec || col.genotypes.markers < col.ncol) return;
+    for (int64_t j = 0; j < col.ncol; ++j) set_genotype_code(col.genotypes.run(j), row, MISSING_GENOTYPE);
+}
+
 void put_fixed_text(datacol& col, int32_t row, const char* text) {
     const int64_t slot = int64_t{col.width} + 1;
     if (col.width <= 0 || slot * (row + 1) > static_cast<int64_t>(col.fixed_text.size())) return;
@@ -42,7 +47,7 @@ void set_row_missing(load_state& st, int32_t t) {
             break;
         case field_type::factor: case field_type::text: addtext(col.values, missing); break;
         case field_type::real_block: put_block(col.reals, col, t, MISSING_REAL); break;
-        case field_type::genotype_block: put_block(col.genotypes, col, t, MISSING_GENOTYPE); break;
+        case field_type::genotype_block: put_missing_genotypes(col, t); break;
         case field_type::factor_block:  // missing, not record 0 of the linked set
             put_block(col.ints, col, t, MISSING_INT);
             break;

@@ -43,8 +43,8 @@ std::string header_cell(const datacol& col) {
 std::string genotype_cell(const datacol& col, int r) {
     std::string cell;
     for (int j = 0; j < std::min(col.ncol, GENOTYPES_SHOWN); ++j) {
-        const uint8_t* code = block_value(col.genotypes, col, j, r);
-        if (code) cell += std::to_string(*code) + " ";
+        if (r < col.nrec && j < col.genotypes.markers)
+            cell += std::to_string(genotype_code(col.genotypes.run(j), r)) + " ";
     }
     if (col.ncol > GENOTYPES_SHOWN) cell += " ....";
     return cell;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <limits>
 #include <new>
 
@@ -45,7 +46,9 @@ bool insert_columns(dataset& owner, size_t at, size_t count) {
     bool ready = true;
     try {
         if (sheet.size() < at) sheet.resize(at);  // an array given up earlier
-        sheet.insert(sheet.begin() + static_cast<std::ptrdiff_t>(at), count, datacol{});
+        std::vector<datacol> fresh(count);  // columns own their storage: moved in, not copied
+        sheet.insert(sheet.begin() + static_cast<std::ptrdiff_t>(at), std::make_move_iterator(fresh.begin()),
+                     std::make_move_iterator(fresh.end()));
         for (size_t i = at; i < at + count; ++i)
             if (init_datacol(sheet[i]) != 0) ready = false;
     } catch (const std::bad_alloc&) {

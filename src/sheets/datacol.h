@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "sheets/genotype_store.h"
 #include "text/charbuff.h"
 
 namespace tavo {
@@ -64,8 +65,7 @@ struct datacol {
     std::vector<std::vector<int32_t>> ragged;    // type R: the integers of record r (empty = none)
     std::vector<double> reals;                   // real values
     std::vector<double*> real_runs;              // start of sub-column j in reals
-    std::vector<uint8_t> genotypes;              // genotype codes 0..3
-    std::vector<uint8_t*> genotype_runs;         // start of marker j in genotypes
+    genotype_store genotypes;                    // type g: two-bit codes, run j = marker j
     std::vector<const char*> texts;              // per record: text in the value buffer or fixed slot
     std::vector<char> fixed_text;                // type s: nrec slots of width + 1 bytes
     std::vector<int32_t> links;                  // per record: match count or record number

@@ -144,9 +144,10 @@ int alloc_genotype_block(datacol& col) {
         printf("! Overflow allocating genotype table\n");
         return 1;
     }
-    const int64_t count = int64_t{col.ncol} * col.nrec;
-    return result(allocate(col.genotypes, count, col) &&
-                  make_runs(col.genotype_runs, col.genotypes, col.nrec, col));
+    // Not cleared: the loader writes every byte (codes, missing rows, padding).
+    if (allocate_genotype_store(col.genotypes, col.ncol, col.nrec)) return 0;
+    col.status = status_of_bytes(column_bytes(col));
+    return 1;
 }
 
 // Run j holds the first alleles of all records, then their second alleles.
@@ -214,7 +215,7 @@ int64_t column_bytes(const datacol& col) {
     switch (col.type) {
     case field_type::real_block: return table_bytes(col.ncol, col.nrec, sizeof(double));
     case field_type::factor_block: return table_bytes(col.ncol, col.nrec, sizeof(int32_t));
-    case field_type::genotype_block: return table_bytes(col.ncol, col.nrec, sizeof(uint8_t));
+    case field_type::genotype_block: return table_bytes(col.ncol, genotype_run_bytes(col.nrec), 1);
     case field_type::allele_block: return table_bytes(col.ncol, col.nrec, 2 * sizeof(int32_t));
     case field_type::fixed_text: return table_bytes(col.nrec, int64_t{col.width} + 1, 1);
     default: return 0;

@@ -22,7 +22,8 @@ int alloctmpstore(datacol& col);
 int allocdatacol(datacol& col);
 
 // Byte size of a column's table, computed in 64 bits: ncol x nrec elements
-// for B, Z and g, two per record for h, nrec slots of width + 1 bytes for s;
+// for B and Z, ncol padded runs of two-bit codes for g, two per record for h,
+// nrec slots of width + 1 bytes for s;
 // 0 for other letters; -1 when the size does not fit 64 bits.
 int64_t column_bytes(const datacol& col);
 

@@ -9,6 +9,7 @@
 
 #include "genomic/compute.h"
 #include "genomic/model.h"
+#include "support/genotype_codes.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ struct fixture {
         block.type = field_type::genotype_block;
         blockset.nrec = static_cast<int32_t>(codes[0].size());
         ctx.markers = map.nrec = static_cast<int32_t>(codes.size());
-        for (const auto& run : codes) block.genotypes.insert(block.genotypes.end(), run.begin(), run.end());
-        for (size_t m = 0; m < codes.size(); ++m) block.genotype_runs.push_back(block.genotypes.data() + m * blockset.nrec);
+        ASSERT_TRUE(testutil::store_genotype_codes(block, codes));
         fields(map)[0].ints.assign(codes.size(), 1);
         fields(map)[1].reals.assign(codes.size(), 0.5);
     }

@@ -8,6 +8,7 @@
 
 #include "genomic/model.h"
 #include "genomic/cycles.h"
+#include "support/genotype_codes.h"
 #include "support/testutil.h"
 
 namespace {
@@ -33,8 +34,7 @@ struct run_fixture {
     run_fixture() {
         block.type = field_type::genotype_block;
         block.name = "SNPs";
-        block.genotypes = {1, 2, 3, 3, 2, 1};
-        block.genotype_runs = {block.genotypes.data(), block.genotypes.data() + 3};
+        testutil::store_genotype_codes(block, {{1, 2, 3}, {3, 2, 1}});
         blockset.nrec = 3;
         blockset.own_fields.resize(1);
         blockset.keycol = 0;

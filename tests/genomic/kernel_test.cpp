@@ -15,6 +15,7 @@
 #include "genomic/compute.h"
 #include "genomic/kernel.h"
 #include "genomic/model.h"
+#include "support/genotype_codes.h"
 
 namespace {
 
@@ -63,6 +64,9 @@ struct fixture {
     genomic_model model;
     std::vector<int32_t> levels;
     int32_t nlevels = 0;
+    std::vector<uint8_t> codes;  // the block's genotype codes as bytes, marker after marker
+
+    void store_codes() { testutil::store_genotype_codes(block, codes, cf.M, cf.N); }
 
     explicit fixture(const config& c) : cf(c) {
         map.own_fields.resize(3);  // used, freq1, by
@@ -83,10 +87,10 @@ struct fixture {
             for (int32_t m = 0; m < cf.M; ++m) block.real_runs.push_back(block.reals.data() + m * cf.N);
         } else {
             block.type = field_type::genotype_block;
-            block.genotypes.resize(static_cast<size_t>(cf.N) * cf.M);
-            for (size_t k = 0; k < block.genotypes.size(); ++k)
-                block.genotypes[k] = static_cast<uint8_t>(k % 7 == 3 ? 0 : 1 + (k * 2654435761u >> 7) % 3);
-            for (int32_t m = 0; m < cf.M; ++m) block.genotype_runs.push_back(block.genotypes.data() + m * cf.N);
+            codes.resize(static_cast<size_t>(cf.N) * cf.M);
+            for (size_t k = 0; k < codes.size(); ++k)
+                codes[k] = static_cast<uint8_t>(k % 7 == 3 ? 0 : 1 + (k * 2654435761u >> 7) % 3);
+            store_codes();
             ctx.used_pos = 0;
             ctx.freq1_pos = 1;
             for (int32_t m = 0; m < cf.M; ++m) {
@@ -190,7 +194,7 @@ reference compute_reference(fixture& f, int32_t cycles) {
     in.used = used.data();
     in.freq1 = fields(f.map)[1].reals.data();
     in.level = f.levels.data();
-    in.genotypes = f.block.genotypes.data();
+    in.genotypes = f.codes.data();
     if (regression) in.covariates = f.block.reals.data();
     in.missing = MISSING_COVARIATE;
     tavo_bench::literal_state s;
@@ -455,11 +459,15 @@ void blank_and_compact(const config& cf, fixture& f, fixture& g) {
             const size_t from = static_cast<size_t>(m * cf.N + i);
             const size_t to = static_cast<size_t>(m * g.cf.N + k);
             if (absent && regression) f.block.reals[from] = MISSING_COVARIATE;
-            if (absent && !regression) f.block.genotypes[from] = 0;
+            if (absent && !regression) f.codes[from] = 0;
             if (!absent && regression) g.block.reals[to] = f.block.reals[from];
-            if (!absent && !regression) g.block.genotypes[to] = f.block.genotypes[from];
+            if (!absent && !regression) g.codes[to] = f.codes[from];
         }
         if (!absent) ++k;
+    }
+    if (!regression) {
+        f.store_codes();
+        g.store_codes();
     }
 }
 

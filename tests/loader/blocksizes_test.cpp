@@ -67,9 +67,7 @@ TEST(BlockSizes, GenotypeBlocksReadOneOrTwoTokensPerMarker) {
         EXPECT_EQ(col.nrec, 3);
         EXPECT_FALSE(col.tokens.absent());
         if (e.type == field_type::genotype_block) {
-            ASSERT_EQ(col.genotypes.size(), 3000u);
-            ASSERT_EQ(col.genotype_runs.size(), 1000u);
-            EXPECT_EQ(col.genotype_runs[999], col.genotypes.data() + 999 * 3);
+            EXPECT_EQ(col.genotypes.markers, 1000);
         } else {
             EXPECT_EQ(col.ints.size(), 6000u);
         }

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -224,6 +226,111 @@ TEST(GenotypeLoad, OtherOneTokenCodings) {
         ASSERT_EQ(loaded.result, 0) << c.option << loaded.console;
         EXPECT_EQ(genotype_row(t.block(), 0), c.codes) << c.option;
     }
+}
+
+// Every coding's tokens, its missing one included, over 67 records (two
+// tiles, the last byte of each run part filled) against the byte codes.
+TEST(GenotypeLoad, EveryCodingStoresEachCodeInTwoBits) {
+    struct coding_case { const char* option; std::vector<std::string> tokens; std::vector<int> codes; };
+    const coding_case cases[] = {
+        {"!genot012", {"0", "1", "2", "NA"}, {1, 2, 3, 0}},
+        {"!genot-101", {"-1", "0", "1", "na"}, {1, 2, 3, 0}},
+        {"!dart", {"0", "1", "NA", "0"}, {1, 3, 0, 1}},
+        {"!bigenot", {"0", "1", "2", "3"}, {0, 1, 2, 3}},
+        {"!biallelic", {"A A", "A C", "C C", "0 0"}, {1, 2, 3, 0}},  // the first record teaches A, then C
+    };
+    const int records = 67;
+    const int markers = 9;
+    for (const coding_case& c : cases) {
+        SCOPED_TRACE(c.option);
+        std::string text;
+        std::vector<std::vector<int>> expected;
+        for (int i = 0; i < records; ++i) {
+            text += numbered('i', i + 1);
+            expected.emplace_back();
+            for (int m = 0; m < markers; ++m) {
+                const size_t k = i == 0 ? 0 : static_cast<size_t>((m + i + i / 4) % 4);
+                text += " " + c.tokens[k];
+                expected.back().push_back(c.codes[k]);
+            }
+            text += "\n";
+        }
+        genotype_job t;
+        t.declare_pair(c.option, markers, text);
+        t.setup_ready();
+        const auto loaded = t.load(*t.geno);
+        ASSERT_EQ(loaded.result, 0) << loaded.console;
+        for (int r = 0; r < records; ++r) ASSERT_EQ(genotype_row(t.block(), r), expected[static_cast<size_t>(r)]) << r;
+    }
+}
+
+// Codes (r * 3 + m + r / 7) % 4 of rows r of a tile, ncol markers a row.
+std::vector<uint8_t> tile_of(const std::vector<int32_t>& rows, int32_t ncol) {
+    std::vector<uint8_t> tile;
+    for (int32_t r : rows)
+        for (int32_t m = 0; m < ncol; ++m) tile.push_back(static_cast<uint8_t>((r * 3 + m + r / 7) % 4));
+    return tile;
+}
+
+std::vector<int32_t> row_range(int32_t first, int32_t count) {
+    std::vector<int32_t> rows;
+    for (int32_t r = first; r < first + count; ++r) rows.push_back(r);
+    return rows;
+}
+
+// A tile of consecutive rows from a multiple of 4 writes the bytes of its
+// rows and nothing else, so that tiles of other rows can be flushed at the
+// same time; the tile that ends the table also writes the runs' padding.
+TEST(GenotypeTiles, ATileWritesTheBytesOfItsRowsOnly) {
+    datacol col;
+    col.type = field_type::genotype_block;
+    col.ncol = 21;  // two blocks of 8 markers and 5 left over
+    col.nrec = 203;
+    ASSERT_TRUE(allocate_genotype_store(col.genotypes, col.ncol, col.nrec));
+    constexpr uint8_t UNWRITTEN = 0xA5;
+    memset(col.genotypes.base, UNWRITTEN, static_cast<size_t>(col.genotypes.bytes()));
+    // rows 0..39: a block of 32 rows and two of 4; 64..127 a full tile; 192..202 the end
+    for (const auto& [first, count] : {std::pair{0, 40}, std::pair{64, 64}, std::pair{192, 11}}) {
+        const std::vector<int32_t> rows = row_range(first, count);
+        flush_tile_rows(col, tile_of(rows, col.ncol).data(), rows.data(), rows.size());
+    }
+    const std::vector<uint8_t> all = tile_of(row_range(0, col.nrec), col.ncol);
+    for (int32_t m = 0; m < col.ncol; ++m) {
+        const uint8_t* run = col.genotypes.run(m);
+        for (int64_t k = 0; k < col.genotypes.run_bytes; ++k) {
+            const bool written = k < 10 || (k >= 16 && k < 32) || k >= 48;
+            if (!written) {
+                ASSERT_EQ(run[k], UNWRITTEN) << m << " " << k;
+                continue;
+            }
+            for (int64_t r = 4 * k; r < 4 * k + 4; ++r)
+                ASSERT_EQ(genotype_code(run, r), r < col.nrec ? all[static_cast<size_t>(r * col.ncol + m)] : 0)
+                    << m << " " << r;
+        }
+    }
+}
+
+// Rows in any order (a merged data set, its table cleared first) and rows
+// that start inside a byte set their codes and keep the others of the byte.
+TEST(GenotypeTiles, RowsInAnyOrderKeepTheirNeighbours) {
+    datacol col;
+    col.type = field_type::genotype_block;
+    col.ncol = 3;
+    col.nrec = 30;
+    ASSERT_TRUE(allocate_genotype_store(col.genotypes, col.ncol, col.nrec));
+    memset(col.genotypes.base, 0, static_cast<size_t>(col.genotypes.bytes()));
+    const std::vector<std::vector<int32_t>> tiles = {{9, 2, 17, 0}, row_range(5, 3), row_range(25, 5)};
+    std::vector<int> expected(static_cast<size_t>(col.ncol * col.nrec), 0);
+    for (const std::vector<int32_t>& rows : tiles) {
+        const std::vector<uint8_t> tile = tile_of(rows, col.ncol);
+        flush_tile_rows(col, tile.data(), rows.data(), rows.size());
+        for (size_t k = 0; k < rows.size(); ++k)
+            for (int32_t m = 0; m < col.ncol; ++m)
+                expected[static_cast<size_t>(m * col.nrec + rows[k])] = tile[k * static_cast<size_t>(col.ncol) + m];
+    }
+    for (int32_t m = 0; m < col.ncol; ++m)
+        for (int32_t r = 0; r < col.nrec; ++r)
+            ASSERT_EQ(genotype_code(col.genotypes.run(m), r), expected[static_cast<size_t>(m * col.nrec + r)]) << m << " " << r;
 }
 
 TEST(GenotypeLoad, BadCodesAreAllReportedAndFailTheLoad) {

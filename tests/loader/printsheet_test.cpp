@@ -8,6 +8,7 @@
 
 #include "sheets/datasheet.h"
 #include "loader/loader.h"
+#include "support/genotype_codes.h"
 #include "support/testutil.h"
 
 namespace tavo {
@@ -88,7 +89,9 @@ TEST(Printsheet, ShowsHeaderAndAtMostFiveRows) {
 TEST(Printsheet, GenotypeBlockShowsTenCodes) {
     sheet twelve(1);
     datacol& geno = twelve.add("geno", 'g', 12);
-    for (size_t j = 0; j < 12; ++j) geno.genotypes[j] = static_cast<uint8_t>(j % 4);
+    std::vector<uint8_t> codes(12);
+    for (size_t j = 0; j < 12; ++j) codes[j] = static_cast<uint8_t>(j % 4);
+    ASSERT_TRUE(testutil::store_genotype_codes(geno, codes, 12, 1));
     EXPECT_EQ(print(twelve.ds).sheet,
               "    geno[12]\t                  \n"
               "    0 1 2 3 0 1 2 3 0 1  ....\t \n"
@@ -96,7 +99,7 @@ TEST(Printsheet, GenotypeBlockShowsTenCodes) {
 
     sheet ten(1);
     datacol& geno10 = ten.add("geno", 'g', 10);
-    for (size_t j = 0; j < 10; ++j) geno10.genotypes[j] = 3;
+    ASSERT_TRUE(testutil::store_genotype_codes(geno10, std::vector<uint8_t>(10, 3), 10, 1));
     EXPECT_EQ(lines_of(print(ten.ds).sheet)[1], "    3 3 3 3 3 3 3 3 3 3 \t ");
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -106,7 +107,8 @@ inline console_result block_sizes(dataset& ds) {
 
 // Element `row` of sub-column (marker) `j` of a column-wise block.
 inline int genotype(const datacol& col, int j, int row) {
-    return col.genotypes.at(static_cast<size_t>(j) * col.nrec + row);
+    if (j < 0 || j >= col.genotypes.markers || row < 0 || row >= col.nrec) throw std::out_of_range("genotype");
+    return genotype_code(col.genotypes.run(j), row);
 }
 inline int block_int(const datacol& col, int j, int row) {
     return col.ints.at(static_cast<size_t>(j) * col.nrec + row);
