@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "genomic/compute.h"
-#include "genomic/interrupt.h"
+#include "text/interrupt.h"
 #include "genomic/regions.h"
 #include "genomic/progress.h"
 #include "genomic/retrieve.h"

@@ -1,7 +1,7 @@
 // Retrieval of the saved samples, cycle by cycle.
 #include "genomic/retrieve.h"
 
-#include "genomic/interrupt.h"
+#include "text/interrupt.h"
 
 #include <algorithm>
 #include <charconv>
