@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <unistd.h>
 #include <memory>
@@ -49,10 +50,23 @@ inline const std::string& scratch_folder() {
     return made.folder;
 }
 
+// Written by plain system calls: a stream would allocate and zero a buffer
+// for every file of every run.
 inline void write_file(const std::string& path, std::string_view text) {
-    file_ptr f(std::fopen(path.c_str(), "wb"));
-    if (!f) std::abort();
-    std::fwrite(text.data(), 1, text.size(), f.get());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) std::abort();
+    for (size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n <= 0) std::abort();
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+}
+
+// One stream to /dev/null for the whole process, for the programs' logs.
+inline FILE* null_log() {
+    static const file_ptr log(std::fopen("/dev/null", "w"));
+    return log.get();
 }
 
 // The input split at its NUL bytes, at most `parts` parts (the last keeps the rest).

@@ -34,13 +34,12 @@ inline int load_through_job(const uint8_t* data, size_t size, const std::vector<
                                  "data geno map\n  file=markers.txt\n";
     std::string keep;
     file_ptr job_in = open_bytes(reinterpret_cast<const uint8_t*>(job_text.data()), job_text.size(), keep);
-    file_ptr log(std::fopen("/dev/null", "w"));
     tavo::run_settings s;
     s.job_file = dir + "run.tavo";
     s.block_name = "geno";
     s.has_by = by_chrom;
     s.by = "chrom";
-    s.log = log.get();
+    s.log = null_log();
     s.jobdata.file_name = s.job_file;
     if (tavo::read_jobfile(job_in.get(), s.jobdata) != 0) std::abort();  // the fixed job reads cleanly
     if (tavo::locate_block_field(s) == 0) tavo::load_block_data(s);

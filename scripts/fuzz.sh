@@ -4,8 +4,9 @@
 # UndefinedBehaviorSanitizer with libFuzzer's memory, allocation and time
 # limits. The seeds of fuzz/corpus/ are read, new inputs go to
 # build-fuzz/corpus/, findings to build-fuzz/findings/ and each run's output
-# to build-fuzz/logs/. Prints runs, executions per second and coverage per
-# harness; exits 1 when a harness found something.
+# to build-fuzz/logs/. Prints runs, executions per second, coverage (cov:
+# code edges, ft: features) and the CPU seconds per harness; exits 1 when a
+# harness found something.
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,11 +26,24 @@ run_one() {
         "$build/corpus/$h" "$root/fuzz/corpus/$h" >"$build/logs/$h.log" 2>&1
 }
 
+# The CPU seconds of a finished harness (user + system), from bash's times
+# of the subshell that ran it: on a shared machine the wall-clock rate alone
+# says more about the machine's load than about the harness.
+timed_run() {
+    local h=$1 me=$BASHPID start end
+    start=$(awk '{print $14 + $15 + $16 + $17}' "/proc/$me/stat")
+    local status=0
+    run_one "$h" || status=$?
+    end=$(awk '{print $14 + $15 + $16 + $17}' "/proc/$me/stat")
+    echo $(((end - start) / $(getconf CLK_TCK))) >"$build/logs/$h.cpu"
+    return $status
+}
+
 failed=()
 pids=()
 names=()
 for h in "${harnesses[@]}"; do
-    run_one "$h" &
+    timed_run "$h" &
     pids+=($!)
     names+=("$h")
     if ((${#pids[@]} == 2)); then
@@ -40,14 +54,19 @@ for h in "${harnesses[@]}"; do
 done
 for i in "${!pids[@]}"; do wait "${pids[$i]}" || failed+=("${names[$i]}"); done
 
-printf '%-18s %12s %10s %8s\n' harness runs exec/s cov
+printf '%-18s %12s %10s %8s %8s %8s %10s\n' harness runs exec/s cov ft cpu-s runs/cpu-s
 for h in "${harnesses[@]}"; do
     log="$build/logs/$h.log"
     runs=$(grep -oE 'stat::number_of_executed_units: +[0-9]+' "$log" | grep -o '[0-9]*$' || true)
     rate=$(grep -oE 'stat::average_exec_per_sec: +[0-9]+' "$log" | grep -o '[0-9]*$' || true)
     cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
-    printf '%-18s %12s %10s %8s\n' "$h" "${runs:--}" "${rate:--}" "${cov:--}"
+    ft=$(grep -o 'ft: [0-9]*' "$log" | tail -1 | grep -o '[0-9]*$' || true)
+    cpu=$(cat "$build/logs/$h.cpu" 2>/dev/null || true)
+    per_cpu=-
+    if [[ -n $runs && -n $cpu && $cpu -gt 0 ]]; then per_cpu=$((runs / cpu)); fi
+    printf '%-18s %12s %10s %8s %8s %8s %10s\n' "$h" "${runs:--}" "${rate:--}" "${cov:--}" "${ft:--}" "${cpu:--}" "$per_cpu"
 done
+echo "load average at the end: $(cut -d" " -f1-3 /proc/loadavg)"
 if ((${#failed[@]})); then
     echo "found something: ${failed[*]} (see $build/logs and $build/findings)"
     exit 1

@@ -3,6 +3,7 @@
 #include "driver/locate.h"
 
 #include "driver/run.h"
+#include "text/interrupt.h"
 #include "text/keywords.h"
 #include "setup/setup.h"
 
@@ -125,6 +126,7 @@ int set_up(run_settings& s) {
     for (const found_elsewhere& f : moved)
         std::fprintf(s.log, "Note: %s was found next to the job file as %s\n", f.named.c_str(), f.found.c_str());
     if (failed == 0) return ERR_NONE;
+    if (interrupt_signal() != 0) return ERR_SETUP;  // the run tells why it ended
     std::fprintf(s.log, "! Problem preparing loading data file(s)\n");
     if (blockset->status != setup_status::ok) std::fprintf(s.log, "%s", blockset->messages.c_str());
     if (filter && filter->status != setup_status::ok) std::fprintf(s.log, "%s", filter->messages.c_str());

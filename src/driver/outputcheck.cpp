@@ -5,6 +5,7 @@
 
 #include "driver/run.h"
 #include "jobfile/jobfile.h"
+#include "text/interrupt.h"
 
 namespace tavo {
 
@@ -45,7 +46,7 @@ bool read_job(run_settings& s) {
     s.jobdata.file_name = s.job_file;
     const int problems = read_jobfile(s.job_in.get(), s.jobdata);
     if (problems != 0) {
-        std::fprintf(s.log, "   ... but with reading problems\n");
+        if (interrupt_signal() == 0) std::fprintf(s.log, "   ... but with reading problems\n");
         return false;
     }
     std::fprintf(s.log, "   ... reading OK, available data sets:");
@@ -70,6 +71,7 @@ int check_output_files(run_settings& s) {
 
     log_availability(s.log, "tavo job file", s.job_file, s.job_in != nullptr);
     const bool job_read = s.job_in && read_job(s);
+    if (!job_read && interrupt_signal() != 0) return ERR_JOB_FILES;  // the run tells why it ended
     log_availability(s.log, "sample output file", s.sample_file, s.sample_in != nullptr);
     log_availability(s.log, "model description", s.model_file, s.model_in != nullptr);
     if (!job_read || !s.sample_in || !s.model_in) {

@@ -9,7 +9,7 @@
 
 #include "genomic/model.h"
 #include "genomic/cycles.h"
-#include "genomic/interrupt.h"
+#include "text/interrupt.h"
 #include "text/lines.h"
 
 namespace tavo {

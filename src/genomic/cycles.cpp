@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "genomic/compute.h"
-#include "genomic/interrupt.h"
 #include "genomic/regions.h"
 #include "genomic/progress.h"
 #include "genomic/retrieve.h"
+#include "text/interrupt.h"
 
 namespace tavo {
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "text/interrupt.h"
 #include "text/lines.h"
 #include "text/numbers.h"
 
@@ -109,14 +110,19 @@ struct kind_counts {
     int dominance = 0;
 };
 
+// Records between two looks at a signal that asks the run to end.
+constexpr int RECORDS_PER_INTERRUPT_LOOK = 1024;
+
 // Calls `take(record, line)` for every readable record of the block field,
 // with the line it starts on; reports unreadable records when `report` is set.
+// Stops early when the run is asked to end.
 template <typename Take>
 void each_block_record(FILE* mod, const std::string& block_name, bool report, Take take) {
     model_record rec;
     int line = 1;
     int start_line = 0;
-    for (;;) {
+    for (int records = 1;; ++records) {
+        if (records % RECORDS_PER_INTERRUPT_LOOK == 0 && interrupt_signal() != 0) return;
         record_status status = read_model_record(mod, rec, line, start_line);
         if (status == record_status::end) return;
         if (status == record_status::unreadable) {
@@ -360,7 +366,11 @@ void mark_no_record(const block_context& ctx, genomic_model& model) {
 }
 
 int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_model& model) {
-    if (int refused = decide_model(count_terms(mod, opt.block_name), opt.block_name, model)) return refused;
+    const kind_counts counts = count_terms(mod, opt.block_name);
+    // A scan cut short by a signal (a read waiting on a pipe then ends the
+    // file) decides nothing; the run tells why it ended.
+    if (interrupt_signal() != 0) return ERR_MODEL_REFUSED;
+    if (int refused = decide_model(counts, opt.block_name, model)) return refused;
     try {
         model.terms.resize(static_cast<size_t>(model.T));
     } catch (const std::bad_alloc&) {
@@ -368,6 +378,7 @@ int scan(FILE* mod, const model_options& opt, const block_context& ctx, genomic_
         return ERR_MODEL_REFUSED;
     }
     if (int refused = fill_terms(mod, opt, model)) return refused;
+    if (interrupt_signal() != 0) return ERR_MODEL_REFUSED;
     if (int refused = check_dominance(model, opt.broad)) return refused;
     model.N = ctx.blockset != nullptr ? ctx.blockset->nrec : 0;
     mark_no_record(ctx, model);

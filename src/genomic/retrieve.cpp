@@ -1,12 +1,11 @@
 // Retrieval of the saved samples, cycle by cycle.
 #include "genomic/retrieve.h"
 
-#include "genomic/interrupt.h"
-
 #include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
+#include "text/interrupt.h"
 #include "text/numbers.h"
 
 namespace tavo {

@@ -4,6 +4,7 @@
 #include <string>
 #include <string_view>
 
+#include "text/interrupt.h"
 #include "text/keywords.h"
 #include "text/lines.h"
 
@@ -14,6 +15,12 @@ namespace {
 enum section : int { SECTION_DATA, SECTION_XDATA, SECTION_MODEL, SECTION_CHAIN, SECTION_NONE };
 
 constexpr std::string_view section_keywords = "data;xdata;model;chain;";
+
+// Lines between two looks at a signal that asks the run to end.
+constexpr int LINES_PER_INTERRUPT_LOOK = 1024;
+
+// A signal asks the run to end: the reading stops at this line.
+bool interrupted_at(int line) { return line % LINES_PER_INTERRUPT_LOOK == 0 && interrupt_signal() != 0; }
 
 // Blank lines (blanks, tabs and CRs) and comment lines ("#" as the first
 // character that is not a blank or tab) are passed over.
@@ -31,7 +38,8 @@ void print_text(std::string_view text) {
 // Pass 1: the variables $path= and $path_out= (the last occurrence wins);
 // a "$" line without "=" stops the reading with result 1.
 int read_variables(FILE* in, job& j, std::string& raw) {
-    while (read_line(in, raw, line_ends::lf)) {
+    for (int lines = 1; read_line(in, raw, line_ends::lf); ++lines) {
+        if (interrupted_at(lines)) return 1;
         const std::string_view line = raw;
         if (line.empty() || line.front() != '$') continue;
         const size_t eq = line.find('=');
@@ -57,7 +65,7 @@ int read_sections(FILE* in, job& j, std::string& raw) {
     int current = SECTION_NONE;
     dataset* declared = nullptr;
     while (read_line(in, raw, line_ends::lf)) {
-        ++jobline;
+        if (interrupted_at(++jobline)) return problems + 1;
         if (is_blank_or_comment(raw)) continue;
         std::string_view line = raw;
         const int keyword = match_keyword(section_keywords, first_word(line));
@@ -83,9 +91,11 @@ int read_sections(FILE* in, job& j, std::string& raw) {
 int read_jobfile(FILE* in, job& j) {
     try {
         std::string raw;  // one line buffer for both passes
-        if (read_variables(in, j, raw) != 0) return 1;
+        if (read_variables(in, j, raw) != 0 || interrupt_signal() != 0) return 1;
         rewind(in);
-        return read_sections(in, j, raw);
+        const int problems = read_sections(in, j, raw);
+        // A read waiting on a pipe ends the file when a signal comes.
+        return interrupt_signal() != 0 ? problems + 1 : problems;
     } catch (const std::bad_alloc&) {
         printf("? read_jobfile: allocation problem\n");
         return 1;

@@ -15,6 +15,7 @@
 #include "sheets/datasheet.h"
 #include "loader/loader_internal.h"
 #include "sheets/readbuff.h"
+#include "text/interrupt.h"
 #include "text/lines.h"
 
 namespace tavo {
@@ -171,6 +172,10 @@ void end_load_progress(const load_progress& p) {
     std::fflush(stdout);
 }
 
+// A signal that asks the run to end is looked at every 1024 lines (a
+// look costs next to nothing, but a line may cost less).
+constexpr int32_t LINES_PER_INTERRUPT_LOOK = 1024;
+
 int read_records(load_state& st) {
     FILE* in = st.ds.in.get();
     if (!in) return READ_END;
@@ -178,7 +183,7 @@ int read_records(load_state& st) {
     int result = readbuff(in, st.cols.data(), st.ncols);
     while (result == READ_LINE) {
         show_load_progress(progress, st.ds.file);
-        ++st.counter;
+        if (++st.counter % LINES_PER_INTERRUPT_LOOK == 0 && interrupt_signal() != 0) break;
         const int32_t row = choose_row(st);
         if (row >= 0)
             for (int32_t i = 0; i < st.ncols; ++i)
@@ -275,6 +280,9 @@ int load_file(dataset& ds, FILE* log) {
     pass_leading_lines(ds);
     errno = 0;
     const int result = read_records(st);
+    // An interrupted load ends quietly (a read waiting on a pipe ends with
+    // an error then); the run tells why it ended.
+    if (interrupt_signal() != 0) return 1;
     if (ds.in && ferror(ds.in.get())) {  // a read error (a folder) is no end of the data
         printf("! File %s cannot be read: %s\n", ds.file.c_str(), strerror(errno != 0 ? errno : EIO));
         return 1;
@@ -298,6 +306,7 @@ int load_file(dataset& ds, FILE* log) {
 
 int load_dataset(dataset& ds, FILE* log) {
     if (ds.loaded || ds.status != setup_status::ok) return 0;
+    if (interrupt_signal() != 0) return 1;
     if (!sheet_ready(ds)) return 1;
     const loading_mark mark(ds);
     if (!load_needed(ds, log)) return 1;

@@ -9,6 +9,7 @@
 #include <limits>
 #include <new>
 
+#include "text/interrupt.h"
 #include "text/keywords.h"
 #include "text/lines.h"
 #include "setup/setup_parts.h"
@@ -318,6 +319,9 @@ int setup_datasets(job& j, dataset* block, dataset* filter, const std::string& j
     for (dataset* d : preparation_order(ctx)) {
         if (d->status == setup_status::ok) prepare_dataset(*d, ctx);
     }
+    // A signal cut the counting short (a read waiting on a pipe then fails):
+    // nothing is reported, the run tells why it ended.
+    if (interrupt_signal() != 0) return 1;
     const int failed = report_preparation(j, filter);
     if (failed != 0) return failed;
     return type_datasets(j);

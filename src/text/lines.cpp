@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "text/interrupt.h"
+
 namespace tavo {
 
 namespace {
@@ -74,15 +76,19 @@ void skip_line(FILE* in, line_ends ends) {
 
 int64_t count_lines(FILE* in, line_ends ends) {
     const bool cr_ends = ends == line_ends::any;
-    // 64 KiB reads count a large file as fast as larger ones, and a small
-    // file does not pay for zeroing a large buffer.
-    std::vector<char> chunk(size_t{1} << 16);
+    // 64 KiB reads count a large file as fast as larger ones; a small
+    // regular file gets a buffer of its own size, so that it does not pay for
+    // zeroing a large one.
+    constexpr int64_t LARGEST_CHUNK = int64_t{1} << 16;
+    const int64_t bytes = regular_file_bytes(in);
+    std::vector<char> chunk(static_cast<size_t>(bytes >= 0 && bytes < LARGEST_CHUNK ? bytes + 1 : LARGEST_CHUNK));
     int64_t lines = 0;
     bool any = false;
     bool after_cr = false;  // the byte before the current chunk was a CR ending a line
     char last = '\0';
     size_t n = 0;
     while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+        if (interrupt_signal() != 0) return -1;  // the run is asked to end
         const char* begin = chunk.data();
         const char* end = begin + n;
         if (!cr_ends || !std::memchr(begin, '\r', n)) {

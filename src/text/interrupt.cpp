@@ -1,4 +1,4 @@
-#include "genomic/interrupt.h"
+#include "text/interrupt.h"
 
 #include <csignal>
 
