@@ -114,18 +114,6 @@ void report_coded_problem(const load_state& st, const coded_genotype& decoded, i
         printf("  ! invalid genotype code at record %d marker %d: %d\n", st.counter, marker + 1, decoded.value);
 }
 
-// The missing indicator, letters compared without regard to case, tested
-// without a library call per character (the common long token of a file).
-inline bool is_missing_token(const genotype_plan& plan, const char* token, size_t length) {
-    if (length != plan.missing_lower.size() || length == 0) return false;
-    for (size_t i = 0; i < length; ++i) {
-        char c = token[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != plan.missing_lower[i]) return false;
-    }
-    return true;
-}
-
 // Four one-character tokens at `token` ("c\0c\0c\0c\0") decoded at once;
 // false when the eight bytes are anything else or hold a token the table
 // does not decode. The caller guarantees four more tokens, so the eight
@@ -288,11 +276,10 @@ inline void transpose8(uint64_t (&a)[8]) {
 
 // Tile rows that follow each other go to one run per marker, copied in
 // 8 x 8 blocks; what the blocks leave over is copied byte by byte.
-void flush_consecutive(datacol& col, const genotype_plan& plan, size_t height) {
+void flush_consecutive(datacol& col, const uint8_t* tile, int32_t row, size_t height) {
     const size_t ncol = static_cast<size_t>(col.ncol);
     const size_t nrec = static_cast<size_t>(col.nrec);
-    const uint8_t* tile = plan.tile.data();
-    uint8_t* first_row = col.genotypes.data() + plan.tile_rows[0];
+    uint8_t* first_row = col.genotypes.data() + row;
     const size_t full_rows = height & ~size_t{7};
     const size_t full_markers = ncol & ~size_t{7};
     for (size_t m0 = 0; m0 < full_markers; m0 += 8) {
@@ -313,27 +300,30 @@ void flush_consecutive(datacol& col, const genotype_plan& plan, size_t height) {
         for (size_t r = 0; r < height; ++r) first_row[m * nrec + r] = tile[r * ncol + m];
 }
 
-// Copies the tile's rows into the column-wise table (the rows of an appended
-// data set may come in any order).
+// Copies the plan's tile into the table.
 void flush_tile(datacol& col, genotype_plan& plan) {
-    const size_t height = plan.tile_rows.size();
-    if (height == 0) return;
-    const int32_t* rows = plan.tile_rows.data();
-    bool consecutive = true;
-    for (size_t r = 1; r < height && consecutive; ++r) consecutive = rows[r] == rows[0] + static_cast<int32_t>(r);
-    if (consecutive) {
-        flush_consecutive(col, plan, height);
-    } else {
-        const size_t ncol = static_cast<size_t>(col.ncol);
-        for (size_t m = 0; m < ncol; ++m) {
-            uint8_t* run = col.genotypes.data() + m * static_cast<size_t>(col.nrec);
-            for (size_t r = 0; r < height; ++r) run[rows[r]] = plan.tile[r * ncol + m];
-        }
-    }
+    flush_tile_rows(col, plan.tile.data(), plan.tile_rows.data(), plan.tile_rows.size());
     plan.tile_rows.clear();
 }
 
 }  // namespace
+
+// The rows of an appended data set may come in any order; consecutive rows
+// go in 8 x 8 blocks.
+void flush_tile_rows(datacol& col, const uint8_t* tile, const int32_t* rows, size_t height) {
+    if (height == 0) return;
+    bool consecutive = true;
+    for (size_t r = 1; r < height && consecutive; ++r) consecutive = rows[r] == rows[0] + static_cast<int32_t>(r);
+    if (consecutive) {
+        flush_consecutive(col, tile, rows[0], height);
+        return;
+    }
+    const size_t ncol = static_cast<size_t>(col.ncol);
+    for (size_t m = 0; m < ncol; ++m) {
+        uint8_t* run = col.genotypes.data() + m * static_cast<size_t>(col.nrec);
+        for (size_t r = 0; r < height; ++r) run[rows[r]] = tile[r * ncol + m];
+    }
+}
 
 genotype_coding coding_of(const datacol& col) {
     if (field_has_option(col, "!biallelic")) return genotype_coding::biallelic;

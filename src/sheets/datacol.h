@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "text/charbuff.h"
+#include "text/uninit.h"
 
 namespace tavo {
 
@@ -64,7 +65,7 @@ struct datacol {
     std::vector<std::vector<int32_t>> ragged;    // type R: the integers of record r (empty = none)
     std::vector<double> reals;                   // real values
     std::vector<double*> real_runs;              // start of sub-column j in reals
-    std::vector<uint8_t> genotypes;              // genotype codes 0..3
+    uninit_vector<uint8_t> genotypes;            // genotype codes 0..3; every row is written by the loader
     std::vector<uint8_t*> genotype_runs;         // start of marker j in genotypes
     std::vector<const char*> texts;              // per record: text in the value buffer or fixed slot
     std::vector<char> fixed_text;                // type s: nrec slots of width + 1 bytes
