@@ -27,6 +27,7 @@
 #include "loader/loader_internal.h"
 #include "sheets/datasheet.h"
 #include "sheets/readbuff.h"
+#include "text/uninit.h"
 
 namespace tavo {
 namespace {
@@ -228,9 +229,11 @@ void run_chunk(shared_work& w, worker_space& space, int32_t chunk) {
     out.done = true;
 }
 
-// Takes chunks until none is left. A chunk that fails (no memory, a read
-// error) is left undone: its lines are read again by the calling thread.
-void work(shared_work& w, void (*progress)(void*, int64_t), void* context) {
+// Takes chunks until none is left, after having its share of the table's
+// pages set up. A chunk that fails (no memory, a read error) is left undone:
+// its lines are read again by the calling thread.
+void work(shared_work& w, int32_t worker, int32_t workers, void (*progress)(void*, int64_t), void* context) {
+    if (workers > 1) prepare_pages(w.block.genotypes.data(), w.block.genotypes.size(), worker, workers);
     worker_space space;
     try {
         space.tile = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(TILE_HEIGHT) *
@@ -321,14 +324,16 @@ int parallel_records(load_state& st, void (*progress)(void*, int64_t), void* con
                   std::vector<chunk_result>(static_cast<size_t>((int64_t{ds.nrec} + chunk_rows - 1) / chunk_rows))};
     const int32_t wanted = std::clamp<int32_t>(st.options.threads, 1, static_cast<int32_t>(w.chunks.size()));
     std::vector<std::thread> helpers;
+    int32_t workers = wanted;
     for (int32_t t = 1; t < wanted; ++t) {
         try {
-            helpers.emplace_back([&w] { work(w, nullptr, nullptr); });
+            helpers.emplace_back([&w, t, wanted] { work(w, t, wanted, nullptr, nullptr); });
         } catch (const std::system_error&) {
-            break;  // fewer workers: the chunks are shared among those there are
+            workers = t;  // fewer workers: the chunks are shared among those there are
+            break;
         }
     }
-    work(w, progress, context);
+    work(w, 0, workers, progress, context);
     for (std::thread& helper : helpers) helper.join();
     return walk_records(w);
 }

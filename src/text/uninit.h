@@ -23,6 +23,13 @@ constexpr size_t LARGE_BLOCK_BYTES = size_t{2} << 20;
 void* allocate_large_block(size_t bytes);
 void free_large_block(void* block) noexcept;
 
+// Has the system set up (clear and map) part `part` of `parts` of the pages
+// of [data, data + bytes) for writing, without changing what they hold:
+// threads that fill one table together, every one of them all over it, can
+// thus share the clearing instead of queueing for each page. Only a hint:
+// nothing happens where the system cannot do it.
+void prepare_pages(void* data, size_t bytes, int part, int parts) noexcept;
+
 // An allocator whose value-initialisation (resize, the count constructor)
 // default-initialises instead: trivial elements are left as they are.
 // Construction with arguments is unchanged. Large blocks go to huge pages.
