@@ -203,7 +203,7 @@ void flush_worker_tile(shared_work& w, worker_space& space) {
 void run_chunk(shared_work& w, worker_space& space, int32_t chunk) {
     chunk_result& out = w.chunks[static_cast<size_t>(chunk)];
     const int32_t first = chunk * w.chunk_rows;
-    const int32_t last = std::min(w.records, first + w.chunk_rows);
+    const auto last = static_cast<int32_t>(std::min<int64_t>(w.records, int64_t{first} + w.chunk_rows));
     const size_t ncol = static_cast<size_t>(w.block.ncol);
     int32_t r = first;
     while (r < last) {
@@ -266,7 +266,7 @@ int walk_records(shared_work& w) {
             return -1;
         }
         const int32_t first = static_cast<int32_t>(c) * w.chunk_rows;
-        const int32_t last = std::min(w.records, first + w.chunk_rows);
+        const auto last = static_cast<int32_t>(std::min<int64_t>(w.records, int64_t{first} + w.chunk_rows));
         size_t again = 0;
         const char* text = chunk.keys.data();
         for (int32_t r = first; r < last; ++r) {

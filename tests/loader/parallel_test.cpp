@@ -18,10 +18,18 @@ using job_testing::test_job;
 constexpr int RECORDS = 200;
 constexpr int MARKERS = 9;  // not a multiple of four: every line ends outside the four-token steps
 
+// "i12" and the like, built without the literal + string form that GCC 12
+// warns about wrongly (-Wrestrict).
+std::string numbered(char prefix, int number) {
+    std::string text(1, prefix);
+    text += std::to_string(number);
+    return text;
+}
+
 // Line r of a clean genot012 file: key and codes, the codes mixing the
 // unusual valid tokens in ("NA" and "na" missing, "+1", "01", "2x").
 std::vector<std::string> clean_line(int r) {
-    std::vector<std::string> tokens{"i" + std::to_string(r)};
+    std::vector<std::string> tokens{numbered('i', r)};
     static const char* const odd[] = {"NA", "na", "+1", "01", "2x"};
     for (int m = 0; m < MARKERS; ++m) {
         const int pick = (r * 7 + m * 3) % 23;
@@ -41,14 +49,15 @@ struct outcome {
 
 // Loads `text` as the genotype file; line_by_line drops the line starts the
 // set-up found, so that the loader reads line by line.
-outcome load_text(const std::string& text, bool line_by_line, const load_options& options) {
+outcome load_text(const std::string& text, bool line_by_line, const load_options& options,
+                  const std::string& words = "file=g.txt id snp[] !genot012") {
     test_job t;
     std::string markers;
-    for (int m = 1; m <= MARKERS; ++m) markers += "m" + std::to_string(m) + "\n";
+    for (int m = 1; m <= MARKERS; ++m) markers += numbered('m', m) + "\n";
     t.write("markers.txt", markers);
     t.write("g.txt", text);
     t.declare("data snp markers", "file=markers.txt snp");
-    dataset& geno = t.declare("data id geno", "file=g.txt id snp[] !genot012");
+    dataset& geno = t.declare("data id geno", words);
     t.setup_ready();
     if (line_by_line) geno.line_starts.clear();
     const auto loaded = test_job::load(geno, options);
@@ -63,7 +72,7 @@ outcome load_text(const std::string& text, bool line_by_line, const load_options
 
 struct damage {
     const char* what;
-    std::function<void(std::vector<std::vector<std::string>>&, std::string& ends, int r)> apply;
+    std::function<void(std::vector<std::vector<std::string>>&, int r)> apply;
 };
 
 std::string join(const std::vector<std::vector<std::string>>& lines, const std::string& end, bool last_end) {
@@ -79,18 +88,20 @@ std::string join(const std::vector<std::vector<std::string>>& lines, const std::
 // workers' chunks (64 rows here) and at the file's ends, under the three
 // line ends, with reads of one line and of many.
 TEST(ParallelLoad, SameAsLineByLine) {
+    // Texts are assigned as strings: GCC 12 warns wrongly (-Wrestrict) about
+    // a literal assigned to an element.
     const std::vector<damage> damages = {
-        {"non-numeric", [](auto& l, auto&, int r) { l[r][3] = "x"; }},
-        {"invalid", [](auto& l, auto&, int r) { l[r][MARKERS] = "3"; }},
-        {"two bad", [](auto& l, auto&, int r) { l[r][1] = "-1"; l[r][5] = "?"; }},
-        {"too few", [](auto& l, auto&, int r) { l[r].pop_back(); }},
-        {"no block", [](auto& l, auto&, int r) { l[r].resize(1); }},
-        {"too many", [](auto& l, auto&, int r) { l[r].push_back("7"); }},
-        {"empty", [](auto& l, auto&, int r) { l[r].clear(); }},
-        {"blanks", [](auto& l, auto&, int r) { l[r] = {"  \t"}; }},
-        {"tabs", [](auto& l, auto&, int r) { l[r][2] = "\t" + l[r][2] + "\t\t"; }},
-        {"NUL", [](auto& l, auto&, int r) { l[r][4] = std::string("1\0", 2); }},
-        {"bad then empty", [](auto& l, auto&, int r) { l[r][2] = "5"; l[std::min(r + 1, RECORDS - 1)].clear(); }},
+        {"non-numeric", [](auto& l, int r) { l[r][3] = std::string("x"); }},
+        {"invalid", [](auto& l, int r) { l[r][MARKERS] = std::string("3"); }},
+        {"two bad", [](auto& l, int r) { l[r][1] = std::string("-1"); l[r][5] = std::string("?"); }},
+        {"too few", [](auto& l, int r) { l[r].pop_back(); }},
+        {"no block", [](auto& l, int r) { l[r].resize(1); }},
+        {"too many", [](auto& l, int r) { l[r].push_back("7"); }},
+        {"empty", [](auto& l, int r) { l[r].clear(); }},
+        {"blanks", [](auto& l, int r) { l[r] = {"  \t"}; }},
+        {"tabs", [](auto& l, int r) { l[r][2].insert(0, 1, '\t'); l[r][2].append("\t\t"); }},
+        {"NUL", [](auto& l, int r) { l[r][4] = std::string("1\0", 2); }},
+        {"bad then empty", [](auto& l, int r) { l[r][2] = std::string("5"); l[std::min(r + 1, RECORDS - 1)].clear(); }},
     };
     const int places[] = {0, 63, 64, 128, RECORDS - 1};
     const char* const ends[] = {"\n", "\r\n", "\r"};
@@ -103,8 +114,8 @@ TEST(ParallelLoad, SameAsLineByLine) {
                 const char* end = ends[(k + p) % 3];  // each line end meets each damage and place in turn
                 std::vector<std::vector<std::string>> lines;
                 for (int i = 0; i < RECORDS; ++i) lines.push_back(clean_line(i));
-                std::string line_end = end;
-                d.apply(lines, line_end, r);
+                const std::string line_end = end;
+                d.apply(lines, r);
                 const bool last_end = (k + p) % 2 == 0;  // the last line with and without its line end
                 const std::string text = join(lines, line_end, last_end);
                 SCOPED_TRACE(testing::Message() << d.what << " at record " << r + 1 << ", line end "
@@ -128,6 +139,24 @@ TEST(ParallelLoad, SameAsLineByLine) {
         }
     }
     EXPECT_GT(compared, 0);
+}
+
+// Lines passed over before the records (a header, skip=) shift where the
+// records' lines start.
+TEST(ParallelLoad, HeaderAndSkippedLinesBeforeTheRecords) {
+    for (const bool bad : {false, true}) {
+        std::vector<std::vector<std::string>> lines{{"id", "snp[]", "!genot012"}, {"passed", "over"}};
+        for (int i = 0; i < RECORDS; ++i) lines.push_back(clean_line(i));
+        if (bad) lines[2 + 64][2] = "x";
+        const std::string text = join(lines, "\r\n", true);
+        const std::string words = "file=g.txt -header skip=1";
+        const outcome reference = load_text(text, true, {}, words);
+        EXPECT_EQ(reference.result, bad ? 1 : 0) << reference.console;
+        const outcome got = load_text(text, false, {2, 64, 0}, words);
+        EXPECT_EQ(got.console, reference.console);
+        EXPECT_EQ(got.codes, reference.codes);
+        EXPECT_EQ(got.keys, reference.keys);
+    }
 }
 
 // A clean file: every record decoded by the workers, none read again.
