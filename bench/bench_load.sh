@@ -9,7 +9,9 @@
 # tavogen on the generated job (the run files are empty, so tavogen stops right
 # after loading) RUNS times (default 3). When tavogen does not get as far as
 # loading the genotypes, bench/load_only (the same set-up and load calls, nothing
-# else) is timed instead; TOOL=load_only forces that.
+# else) is timed instead; TOOL=load_only forces that. THREADS (default 1) is the
+# number of workers decoding the genotype lines, passed as threads= to tavogen
+# (as the last argument to load_only).
 # Reports the best wall time and the best CPU time (user + system) as MB/s of
 # genotype text, the peak resident memory, the genotype table (N x M bytes) and
 # the peak against 1.3 x N x M plus the marker map (allowed 200 bytes a marker).
@@ -23,6 +25,7 @@ m=${2:-50000}
 coding=${3:-genot012}
 runs=${RUNS:-3}
 tool=${TOOL:-tavogen}
+threads=${THREADS:-1}
 build="$root/build-bench"
 
 echo "Building (Release) in $build ..."
@@ -42,10 +45,12 @@ cat "$data/geno.txt" "$data/markers.txt.anno" >/dev/null
 # One run of the chosen tool; leaves its peakrun line in peakrun.txt.
 run_once() {
     if [ "$tool" = tavogen ]; then
-        (cd "$data" && "$build/bench/peakrun" "$build/tavogen" bench.tavo snp >console.txt 2>peakrun.txt) || true
+        (cd "$data" && "$build/bench/peakrun" "$build/tavogen" bench.tavo snp "threads=$threads" \
+            >console.txt 2>peakrun.txt) || true
         grep -q "^  > Data loading OK, $n records read" "$data/console.txt"
     else
-        (cd "$data" && "$build/bench/peakrun" "$build/bench/load_only" bench.tavo snp >console.txt 2>peakrun.txt)
+        (cd "$data" && "$build/bench/peakrun" "$build/bench/load_only" bench.tavo snp "$threads" \
+            >console.txt 2>peakrun.txt)
     fi
 }
 
@@ -57,7 +62,7 @@ fi
 if [ -r /proc/loadavg ]; then
     echo "Load average before the runs (1, 5, 15 min): $(cut -d' ' -f1-3 /proc/loadavg)"
 fi
-echo "Genotype file: $bytes bytes, $n individuals x $m markers, $coding coding, timed: $tool" \
+echo "Genotype file: $bytes bytes, $n individuals x $m markers, $coding coding, timed: $tool, threads $threads" \
     "(MB = 10^6 bytes; best of $runs runs, warm cache)"
 
 best=""

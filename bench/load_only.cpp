@@ -1,17 +1,20 @@
 // load_only: loads the block data set of a job the way tavogen does, and
 // nothing else, timing the set-up and the load.
 //
-//   load_only JOBFILE BLOCKNAME
+//   load_only JOBFILE BLOCKNAME [THREADS]
 //
 // Reads the job file, finds the data set that declares the block field,
 // sets up the data sets, types the marker map's statistics fields and loads
-// the block data set (which loads its marker map first). The loader's console
+// the block data set (which loads its marker map first) with THREADS workers
+// (default 1). The loader's console
 // messages go to standard output, its log to JOBFILE's base name + ".loadlog".
 // The report goes to standard error as one line
 //   "load_only: status S setup_s X load_s Y genotype_bytes B load_MB/s R".
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -72,10 +75,12 @@ int64_t file_size(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: load_only JOBFILE BLOCKNAME\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: load_only JOBFILE BLOCKNAME [THREADS]\n");
         return 2;
     }
+    load_options options;
+    if (argc == 4) options.threads = std::max(1, std::atoi(argv[3]));
     const std::string jobfile = argv[1];
     const std::string block_name = argv[2];
     std::FILE* in = std::fopen(jobfile.c_str(), "rb");
@@ -102,7 +107,7 @@ int main(int argc, char** argv) {
     const std::string base = jobfile.substr(0, jobfile.rfind(".tavo"));
     std::FILE* log = std::fopen((base + ".loadlog").c_str(), "w");
     const auto load_start = std::chrono::steady_clock::now();
-    const int status = load_dataset(*block, log);
+    const int status = load_dataset(*block, log, options);
     const double load_s = since(load_start);
     if (log) std::fclose(log);
     std::fflush(stdout);

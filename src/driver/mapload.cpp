@@ -99,8 +99,10 @@ int check_statistics_fields(run_settings& s) {
 // first); returns the error code of the loading step.
 int load_data(run_settings& s, int pending) {
     int64_t total = pending;
-    if (s.block.filter) total += load_dataset(*s.block.filter, s.log);
-    total += load_dataset(*s.block.blockset, s.log);
+    load_options options;
+    options.threads = s.threads;  // the genotype lines are decoded by as many workers as the cycles
+    if (s.block.filter) total += load_dataset(*s.block.filter, s.log, options);
+    total += load_dataset(*s.block.blockset, s.log, options);
     return loading_code(total);
 }
 

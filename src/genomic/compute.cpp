@@ -14,9 +14,8 @@
 #include <cassert>
 #include <new>
 
-#include <sys/mman.h>
-
 #include "genomic/kernel.h"
+#include "text/uninit.h"
 
 namespace tavo {
 
@@ -217,12 +216,14 @@ void print_no_level_note(const compute_plan& plan, FILE* log) {
 
 void* allocate_aligned(size_t bytes) {
     constexpr size_t LINE = 64;
-    constexpr size_t HUGE_PAGE = size_t{2} << 20;
-    if (bytes < 2 * HUGE_PAGE) return std::aligned_alloc(LINE, bytes > 0 ? (bytes + LINE - 1) / LINE * LINE : LINE);
-    const size_t rounded = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
-    void* p = std::aligned_alloc(HUGE_PAGE, rounded);
-    if (p) madvise(p, rounded, MADV_HUGEPAGE);  // a hint: without it the pages are small
-    return p;
+    if (bytes >= 2 * LARGE_BLOCK_BYTES) {
+        try {
+            return allocate_large_block(bytes);
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+    }
+    return std::aligned_alloc(LINE, bytes > 0 ? (bytes + LINE - 1) / LINE * LINE : LINE);
 }
 
 int32_t batch_capacity(const compute_plan& plan) {

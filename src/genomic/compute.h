@@ -48,10 +48,10 @@ struct marker_plan {
     int32_t hi = -1;        // the relation being symmetric, the markers window m holds
 };
 
-// Memory for a large array: 2 MiB aligned and advised to be backed by huge
-// pages, so that its first touch costs a fault per 2 MiB rather than per
-// 4 KiB page (faults are dear on virtual machines). Small arrays are cache-line
-// aligned only. Null when the memory cannot be had.
+// Memory for an array, cache-line aligned; a large one is a large block of
+// huge pages, so that its first touch costs a fault per 2 MiB rather than per
+// 4 KiB page (faults are dear on virtual machines). Freed with std::free.
+// Null when the memory cannot be had.
 void* allocate_aligned(size_t bytes);
 
 // Allocator of cache-line aligned storage: the kernels' wide loads of the

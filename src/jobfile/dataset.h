@@ -72,6 +72,8 @@ struct dataset {
     int32_t nshown = 0;               // columns shown by the sheet printer
     int32_t first_field = 0;          // appended: first column in the link target's sheet
     int32_t nskip = 0;                // lines passed over before the first record
+    std::vector<int64_t> line_starts; // byte offsets of the file's lines and its end, found while
+                                      // counting them (empty for a file of short lines)
     std::vector<int32_t> unmatched;   // appended: the target's records its file had none for (set missing)
     bool loaded = false;
     bool loading = false;             // its load has begun and not ended

@@ -114,18 +114,6 @@ void report_coded_problem(const load_state& st, const coded_genotype& decoded, i
         printf("  ! invalid genotype code at record %d marker %d: %d\n", st.counter, marker + 1, decoded.value);
 }
 
-// The missing indicator, letters compared without regard to case, tested
-// without a library call per character (the common long token of a file).
-inline bool is_missing_token(const genotype_plan& plan, const char* token, size_t length) {
-    if (length != plan.missing_lower.size() || length == 0) return false;
-    for (size_t i = 0; i < length; ++i) {
-        char c = token[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != plan.missing_lower[i]) return false;
-    }
-    return true;
-}
-
 // Four one-character tokens at `token` ("c\0c\0c\0c\0") decoded at once;
 // false when the eight bytes are anything else or hold a token the table
 // does not decode. The caller guarantees four more tokens, so the eight

@@ -39,24 +39,24 @@ bool sheet_ready(const dataset& ds) {
 }
 
 // A data set the load of `loading` depends on must itself have loaded cleanly.
-bool usable(dataset& needed, const dataset& loading, FILE* log) {
+bool usable(dataset& needed, const dataset& loading, FILE* log, const load_options& options) {
     if (needed.loading) {
         printf("! Data #%d cannot be loaded before data #%d: their links form a circle\n", needed.number,
                loading.number);
         return false;
     }
-    if (!needed.loaded) load_dataset(needed, log);
+    if (!needed.loaded) load_dataset(needed, log, options);
     return needed.loaded && needed.status == setup_status::ok;
 }
 
 // Loads first the data sets that the columns refer to (and an appended data
 // set's target, whose key index the merge searches). All are tried, so that
 // each reports its own problems.
-bool load_needed(dataset& ds, FILE* log) {
+bool load_needed(dataset& ds, FILE* log, const load_options& options) {
     bool ready = true;
-    if (ds.link_target && !usable(*ds.link_target, ds, log)) ready = false;
+    if (ds.link_target && !usable(*ds.link_target, ds, log, options)) ready = false;
     for (const datacol& col : fields(ds).first(static_cast<size_t>(ds.nown))) {
-        if (col.link && col.link != &ds && !usable(*col.link, ds, log)) ready = false;
+        if (col.link && col.link != &ds && !usable(*col.link, ds, log, options)) ready = false;
     }
     return ready;
 }
@@ -153,12 +153,13 @@ load_progress start_load_progress(FILE* in) {
     return p;
 }
 
-void show_load_progress(load_progress& p, const std::string& file) {
+// Shows the progress at byte `at` of the file (-1: the stream's position).
+void show_load_progress(load_progress& p, const std::string& file, long at = -1) {
     if (!p.in) return;
     const auto now = std::chrono::steady_clock::now();
     if (now < p.next) return;
     p.next = now + std::chrono::milliseconds(250);
-    const long at = std::ftell(p.in);
+    if (at < 0) at = std::ftell(p.in);
     if (at < 0) return;
     const int percent = static_cast<int>(std::min(100.0, 100.0 * static_cast<double>(at) / p.bytes));
     p.shown = "  " + file + ": " + std::to_string(percent) + "% read";
@@ -176,19 +177,30 @@ void end_load_progress(const load_progress& p) {
 // look costs next to nothing, but a line may cost less).
 constexpr int32_t LINES_PER_INTERRUPT_LOOK = 1024;
 
+struct progress_context {
+    load_progress& progress;
+    const std::string& file;
+};
+
+void show_parallel_progress(void* context, int64_t at) {
+    auto* shown = static_cast<progress_context*>(context);
+    show_load_progress(shown->progress, shown->file, static_cast<long>(at));
+}
+
+// The readbuff result that ended the reading; -1 after a read error.
 int read_records(load_state& st) {
     FILE* in = st.ds.in.get();
     if (!in) return READ_END;
     load_progress progress = start_load_progress(in);
-    int result = readbuff(in, st.cols.data(), st.ncols);
-    while (result == READ_LINE) {
-        show_load_progress(progress, st.ds.file);
-        if (++st.counter % LINES_PER_INTERRUPT_LOOK == 0 && interrupt_signal() != 0) break;
-        const int32_t row = choose_row(st);
-        if (row >= 0)
-            for (int32_t i = 0; i < st.ncols; ++i)
-                if (!st.cols[i].skip) store_column(st, i, row);
-        result = readbuff(in, st.cols.data(), st.ncols);
+    int result = READ_LINE;
+    if (parallel_layout(st)) {
+        progress_context context{progress, st.ds.file};
+        result = parallel_records(st, show_parallel_progress, &context);
+    } else {
+        while ((result = read_one_record(st)) == READ_LINE) {
+            show_load_progress(progress, st.ds.file);
+            if (st.counter % LINES_PER_INTERRUPT_LOOK == 0 && interrupt_signal() != 0) break;
+        }
     }
     end_load_progress(progress);
     flush_genotypes(st);
@@ -266,13 +278,13 @@ int finish(load_state& st) {
 }
 
 // Reads the file and completes the sheet; the data sets it needs are loaded.
-int load_file(dataset& ds, FILE* log) {
+int load_file(dataset& ds, FILE* log, const load_options& options) {
     announce(ds, log);
     if (set_block_sizes(ds) != 0) {
         printf("ERROR allocating memory for reading\n");
         return 1;
     }
-    load_state st(ds, log);
+    load_state st(ds, log, options);
     st.cols = fields(ds).first(static_cast<size_t>(ds.nown));
     st.ncols = ds.nown;
     if (!prepare_indexes(st)) return 1;
@@ -283,7 +295,7 @@ int load_file(dataset& ds, FILE* log) {
     // An interrupted load ends quietly (a read waiting on a pipe ends with
     // an error then); the run tells why it ended.
     if (interrupt_signal() != 0) return 1;
-    if (ds.in && ferror(ds.in.get())) {  // a read error (a folder) is no end of the data
+    if (result < 0 || (ds.in && ferror(ds.in.get()))) {  // a read error (a folder) is no end of the data
         printf("! File %s cannot be read: %s\n", ds.file.c_str(), strerror(errno != 0 ? errno : EIO));
         return 1;
     }
@@ -304,13 +316,24 @@ int load_file(dataset& ds, FILE* log) {
 
 }  // namespace
 
-int load_dataset(dataset& ds, FILE* log) {
+int read_one_record(load_state& st) {
+    const int result = readbuff(st.ds.in.get(), st.cols.data(), st.ncols);
+    if (result != READ_LINE) return result;
+    ++st.counter;
+    const int32_t row = choose_row(st);
+    if (row >= 0)
+        for (int32_t i = 0; i < st.ncols; ++i)
+            if (!st.cols[i].skip) store_column(st, i, row);
+    return result;
+}
+
+int load_dataset(dataset& ds, FILE* log, const load_options& options) {
     if (ds.loaded || ds.status != setup_status::ok) return 0;
     if (interrupt_signal() != 0) return 1;
     if (!sheet_ready(ds)) return 1;
     const loading_mark mark(ds);
-    if (!load_needed(ds, log)) return 1;
-    return load_file(ds, log);
+    if (!load_needed(ds, log, options)) return 1;
+    return load_file(ds, log, options);
 }
 
 }  // namespace tavo

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "loader/loader.h"
 #include "sheets/datacol.h"
 #include "text/keyindex.h"
 #include "jobfile/dataset.h"
@@ -69,15 +70,28 @@ struct genotype_plan {
     std::vector<char> own_slots;    // used when the marker map has no alleles column
     int32_t* used = nullptr;        // marker map's used values, or null
     int32_t nused = 0;
-    std::vector<uint8_t> tile;      // tile_rows.size() rows of ncol codes
+    uninit_vector<uint8_t> tile;    // tile_rows.size() rows of ncol codes, each written before use
     std::vector<int32_t> tile_rows; // table row of each tile row
 };
 constexpr int32_t TILE_HEIGHT = 64;  // rows per tile: 16 whole bytes of each marker's run
 constexpr uint8_t BAD_CODE = 0xff;
 
+// The missing indicator of a plan (letters compared without regard to case)
+// at `token` of `length` bytes, tested without a library call per character.
+inline bool is_missing_token(const genotype_plan& plan, const char* token, size_t length) {
+    if (length != plan.missing_lower.size() || length == 0) return false;
+    for (size_t i = 0; i < length; ++i) {
+        char c = token[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != plan.missing_lower[i]) return false;
+    }
+    return true;
+}
+
 struct load_state {
     dataset& ds;
     FILE* log;
+    load_options options;
     std::span<datacol> cols;      // the data set's own columns (a slice for an appended set)
     int32_t ncols = 0;            // own field count: the fields read from each line
     int32_t counter = 0;          // data lines read
@@ -90,7 +104,7 @@ struct load_state {
     keyindex allele_index;        // multiallelic block: allele text -> allele number
     std::vector<genotype_plan> plans;  // per own column (used by type g)
 
-    load_state(dataset& d, FILE* l) : ds(d), log(l) {}
+    load_state(dataset& d, FILE* l, const load_options& o = {}) : ds(d), log(l), options(o) {}
     bool appended() const { return ds.link_target != nullptr; }
 };
 
@@ -112,6 +126,23 @@ void store_alleles(load_state& st, datacol& col, int32_t row);
 
 // Stores the tokens of the current line of one column in `row`, by its type.
 void store_column(load_state& st, int32_t col, int32_t row);
+
+// Reads the next line of the data file and stores it as its record (when it
+// gets a row); the readbuff result.
+int read_one_record(load_state& st);
+
+// Whether the file can be read by the workers of parallel_records: a data set
+// read on its own whose lines are a key (or nothing) and one genotype block of
+// a one-token coding, with its line boundaries found by the set-up. Other
+// layouts (allele pairs, whose alleles are learned in file order, appended
+// data sets, other fields) are read line by line.
+bool parallel_layout(const load_state& st);
+
+// Reads the records with the workers; the readbuff result of the reading as
+// read_one_record would have ended it, READ_END after the last record, or -1
+// after a read error (errno set). `progress` is called now and then with the
+// bytes read so far.
+int parallel_records(load_state& st, void (*progress)(void*, int64_t), void* context);
 
 // Appended data set: every target record without a match is set missing,
 // every target record with several matches is reported.

@@ -10,13 +10,13 @@
 namespace tavo {
 namespace {
 
-template <class T>
-void put(std::vector<T>& store, int64_t at, T value) {
+template <class T, class A>
+void put(std::vector<T, A>& store, int64_t at, T value) {
     if (at >= 0 && at < static_cast<int64_t>(store.size())) store[static_cast<size_t>(at)] = value;
 }
 
-template <class T>
-void put_block(std::vector<T>& store, const datacol& col, int32_t row, T value) {
+template <class T, class A>
+void put_block(std::vector<T, A>& store, const datacol& col, int32_t row, T value) {
     for (int64_t j = 0; j < col.ncol; ++j) put(store, j * col.nrec + row, value);
 }
 

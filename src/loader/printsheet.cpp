@@ -17,8 +17,8 @@ constexpr int BLOCK_VALUES_SHOWN = 4;  // real block and block factor
 
 // Element r of sub-column j of a block table, or nullptr when the table does
 // not hold it (a column without storage shows an empty cell, never a crash).
-template <class T>
-const T* block_value(const std::vector<T>& table, const datacol& col, int j, int r) {
+template <class T, class A>
+const T* block_value(const std::vector<T, A>& table, const datacol& col, int j, int r) {
     const int64_t at = int64_t{j} * col.nrec + r;
     if (r >= col.nrec || at >= static_cast<int64_t>(table.size())) return nullptr;
     return &table[static_cast<size_t>(at)];

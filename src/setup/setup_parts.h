@@ -18,7 +18,7 @@ constexpr size_t MAX_FILE_PATH = 500;
 // line, a last line without line end counts, empty lines count; -1 when the
 // stream cannot be read to its end (errno then holds the reason). The stream
 // is rewound afterwards.
-int64_t count_lines(FILE* in);
+int64_t count_lines(FILE* in, std::vector<int64_t>* starts = nullptr);
 
 // The words of the first line (up to LF, CR or end of file), split at runs of
 // blanks and tabs. The stream is rewound afterwards. `read_errno` is the

@@ -9,6 +9,7 @@
 
 #include "sheets/genotype_store.h"
 #include "text/charbuff.h"
+#include "text/uninit.h"
 
 namespace tavo {
 

@@ -61,17 +61,18 @@ int32_t status_of_bytes(int64_t bytes) {
                                                     INT32_LIMIT));
 }
 
-// Sizes a storage vector with `count` value-initialised elements in one
-// allocation (earlier contents are released first, so memory is never held
-// twice). A failure stores the requested byte size in the column's status.
-template <class T>
-bool allocate(std::vector<T>& store, int64_t count, datacol& col) {
+// Sizes a storage vector with `count` elements in one allocation (earlier
+// contents are released first, so memory is never held twice); they are
+// value-initialised unless the vector's allocator leaves them for the loader
+// to write. A failure stores the requested byte size in the column's status.
+template <class T, class A>
+bool allocate(std::vector<T, A>& store, int64_t count, datacol& col) {
     int64_t bytes = 0;
     if (count < 0 || __builtin_mul_overflow(count, static_cast<int64_t>(sizeof(T)), &bytes)) {
         col.status = count < 0 ? status_of_bytes(count) : static_cast<int32_t>(INT32_LIMIT);
         return false;
     }
-    std::vector<T>().swap(store);
+    std::vector<T, A>().swap(store);
     try {
         store.resize(static_cast<size_t>(count));
     } catch (const std::bad_alloc&) {
@@ -85,8 +86,8 @@ bool allocate(std::vector<T>& store, int64_t count, datacol& col) {
 }
 
 // Run j of a block starts `stride` elements after run j - 1 (64-bit offsets).
-template <class T>
-bool make_runs(std::vector<T*>& runs, std::vector<T>& table, int64_t stride, datacol& col) {
+template <class T, class A>
+bool make_runs(std::vector<T*>& runs, std::vector<T, A>& table, int64_t stride, datacol& col) {
     if (!allocate(runs, col.ncol, col)) return false;
     for (int64_t j = 0; j < col.ncol; ++j) runs[static_cast<size_t>(j)] = table.data() + j * stride;
     return true;
@@ -144,10 +145,14 @@ int alloc_genotype_block(datacol& col) {
         printf("! Overflow allocating genotype table\n");
         return 1;
     }
-    // Not cleared: the loader writes every byte (codes, missing rows, padding).
-    if (allocate_genotype_store(col.genotypes, col.ncol, col.nrec)) return 0;
-    col.status = status_of_bytes(column_bytes(col));
-    return 1;
+    // Not cleared: the loader writes every byte (codes, missing rows, padding)
+    // of a column it reads; one it passes over holds missing codes (zeros).
+    if (!allocate_genotype_store(col.genotypes, col.ncol, col.nrec)) {
+        col.status = status_of_bytes(column_bytes(col));
+        return 1;
+    }
+    if (col.skip && !col.genotypes.empty()) std::memset(col.genotypes.base, 0, static_cast<size_t>(col.genotypes.bytes()));
+    return 0;
 }
 
 // Run j holds the first alleles of all records, then their second alleles.

@@ -29,20 +29,20 @@ bool allocate_genotype_store(genotype_store& store, int64_t markers, int64_t nre
         __builtin_add_overflow(bytes, GENOTYPE_RUN_ALIGN, &bytes))
         return false;
     try {
-        store.memory = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(bytes));
+        store.memory.resize(static_cast<size_t>(bytes));
     } catch (const std::bad_alloc&) {
         return false;
     }
-    const uintptr_t at = reinterpret_cast<uintptr_t>(store.memory.get());
+    const uintptr_t at = reinterpret_cast<uintptr_t>(store.memory.data());
     const uintptr_t aligned = (at + GENOTYPE_RUN_ALIGN - 1) & ~static_cast<uintptr_t>(GENOTYPE_RUN_ALIGN - 1);
-    store.base = store.memory.get() + (aligned - at);
+    store.base = store.memory.data() + (aligned - at);
     store.run_bytes = run_bytes;
     store.markers = markers;
     return true;
 }
 
 void release_genotype_store(genotype_store& store) {
-    store.memory.reset();
+    store.memory = {};
     store.base = nullptr;
     store.run_bytes = 0;
     store.markers = 0;

@@ -15,6 +15,8 @@
 #include <cstring>
 #include <memory>
 
+#include "text/uninit.h"
+
 namespace tavo {
 
 constexpr int64_t GENOTYPE_RUN_ALIGN = 64;  // bytes
@@ -32,7 +34,7 @@ constexpr int64_t genotype_code_bytes(int64_t nrec) {
 }
 
 struct genotype_store {
-    std::unique_ptr<uint8_t[]> memory;  // the allocation; the runs start at its first 64-byte boundary
+    uninit_vector<uint8_t> memory;      // the allocation (huge pages when large); runs start at its first 64-byte boundary
     uint8_t* base = nullptr;            // run 0
     int64_t run_bytes = 0;              // bytes from one run to the next
     int64_t markers = 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "text/interrupt.h"
 
@@ -74,41 +75,95 @@ void skip_line(FILE* in, line_ends ends) {
     }
 }
 
-int64_t count_lines(FILE* in, line_ends ends) {
+namespace {
+
+// The line starts of count_lines, kept while the lines are long enough.
+struct start_list {
+    std::vector<int64_t>* starts;
+    int64_t lines = 0;  // lines whose start is in the list
+
+    // A line begins at `at`; a line end right after a CR that ended a line
+    // (`moved`) only moves the start of the line that CR began.
+    void begin(int64_t at, bool moved) {
+        if (!starts) return;
+        if (moved && !starts->empty()) {
+            starts->back() = at;
+            return;
+        }
+        starts->push_back(at);
+    }
+
+    // Gives the list up once the lines prove short.
+    void check(int64_t bytes) {
+        if (!starts || starts->size() < 1024 || bytes >= LONG_LINE_BYTES * static_cast<int64_t>(starts->size()))
+            return;
+        starts->clear();
+        starts->shrink_to_fit();
+        starts = nullptr;
+    }
+};
+
+}  // namespace
+
+int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts) {
     const bool cr_ends = ends == line_ends::any;
-    // 64 KiB reads count a large file as fast as larger ones; a small
-    // regular file gets a buffer of its own size, so that it does not pay for
-    // zeroing a large one.
-    constexpr int64_t LARGEST_CHUNK = int64_t{1} << 16;
-    const int64_t bytes = regular_file_bytes(in);
-    std::vector<char> chunk(static_cast<size_t>(bytes >= 0 && bytes < LARGEST_CHUNK ? bytes + 1 : LARGEST_CHUNK));
+    if (starts) starts->clear();
+    start_list list{starts};
+    // 1 MiB reads: fewer calls for a large file, and the buffer is filled by
+    // each read before it is looked at, so a small file does not pay for
+    // clearing it.
+    constexpr size_t chunk_size = size_t{1} << 20;
+    const auto chunk = std::make_unique_for_overwrite<char[]>(chunk_size);
     int64_t lines = 0;
+    int64_t offset = 0;     // of the chunk's first byte
     bool any = false;
     bool after_cr = false;  // the byte before the current chunk was a CR ending a line
     char last = '\0';
     size_t n = 0;
-    while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0) {
+    while ((n = std::fread(chunk.get(), 1, chunk_size, in)) > 0) {
         if (interrupt_signal() != 0) return -1;  // the run is asked to end
-        const char* begin = chunk.data();
+        const char* begin = chunk.get();
         const char* end = begin + n;
+        if (!any) list.begin(0, false);
         if (!cr_ends || !std::memchr(begin, '\r', n)) {
             // The common case: LF line ends only (an LF right after a CR
             // ending the previous chunk closes no further line).
-            lines += std::count(begin, end, '\n');
-            if (after_cr && *begin == '\n') --lines;
+            const char* from = begin;
+            if (after_cr && *begin == '\n') {
+                list.begin(offset + 1, true);
+                ++from;
+            }
+            if (!list.starts) {
+                lines += std::count(from, end, '\n');
+            } else {
+                for (const char* p = from; (p = static_cast<const char*>(std::memchr(p, '\n', end - p))); ++p) {
+                    ++lines;
+                    list.begin(offset + (p - begin) + 1, false);
+                }
+            }
         } else {
             for (const char* p = begin; p < end; ++p) {
+                const bool cr_lf = *p == '\n' && after_cr;
                 if (*p == '\r' || (*p == '\n' && !after_cr)) ++lines;
+                if (*p == '\r' || *p == '\n') list.begin(offset + (p - begin) + 1, cr_lf);
                 after_cr = *p == '\r';
             }
         }
         any = true;
         last = end[-1];
         after_cr = cr_ends && last == '\r';
+        offset += static_cast<int64_t>(n);
+        list.check(offset);
     }
-    if (std::ferror(in)) return -1;  // a count of part of the file is no count
+    if (std::ferror(in)) {  // a count of part of the file is no count
+        if (list.starts) list.starts->clear();
+        return -1;
+    }
     // Text after the last line end; by the LF rule a final CR is such text.
-    if (any && last != '\n' && !(cr_ends && last == '\r')) ++lines;
+    if (any && last != '\n' && !(cr_ends && last == '\r')) {
+        ++lines;
+        list.begin(offset, false);
+    }
     return lines;
 }
 

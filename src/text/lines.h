@@ -44,7 +44,15 @@ void skip_line(FILE* in, line_ends ends);
 // The lines from the stream's position to its end: one for every line end,
 // and one for text after the last line end. Leaves the stream at its end;
 // -1 when reading it failed.
-int64_t count_lines(FILE* in, line_ends ends);
+//
+// With `starts`, also the line boundaries, as byte offsets from the stream's
+// position: the start of every line, then the end of the data (lines + 1
+// offsets; a line's bytes run up to the next offset, its line end included).
+// They are left empty for a file of short lines (fewer than
+// LONG_LINE_BYTES on average over more than a few lines), where holding an
+// offset per line would cost more than finding the lines again.
+constexpr int64_t LONG_LINE_BYTES = 256;
+int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts = nullptr);
 
 // Bytes of the regular file behind the stream; -1 for no stream, a stream
 // that is no regular file (a pipe, a device) or one whose size cannot be had.

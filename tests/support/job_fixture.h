@@ -87,11 +87,11 @@ struct test_job {
     }
 
     // Loads a data set with a log, capturing what goes to the console and the log.
-    static load_result load(dataset& ds) {
+    static load_result load(dataset& ds, const load_options& options = {}) {
         FILE* log = tmpfile();
         testing::internal::CaptureStdout();
         load_result loaded;
-        loaded.result = load_dataset(ds, log);
+        loaded.result = load_dataset(ds, log, options);
         loaded.console = testing::internal::GetCapturedStdout();
         loaded.log = testutil::read_back(log);
         fclose(log);

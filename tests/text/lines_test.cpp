@@ -55,6 +55,23 @@ lines every_other(const lines& all) {
     return out;
 }
 
+// The lines as count_lines bounds them: each line's bytes up to the next
+// start, its line end dropped.
+lines by_line_starts(const std::string& text, line_ends ends) {
+    stream in = stream_of(text);
+    std::vector<int64_t> starts;
+    const int64_t count = count_lines(in.get(), ends, &starts);
+    EXPECT_EQ(starts.empty() ? 0 : static_cast<int64_t>(starts.size()) - 1, count);
+    lines out;
+    for (size_t i = 0; i + 1 < starts.size(); ++i) {
+        std::string line = text.substr(static_cast<size_t>(starts[i]), static_cast<size_t>(starts[i + 1] - starts[i]));
+        if (!line.empty() && line.back() == '\n') line.pop_back();
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        out.push_back(line);
+    }
+    return out;
+}
+
 struct line_case {
     std::string text;
     line_ends ends;
@@ -106,7 +123,27 @@ TEST(Lines, EdgeSweep) {
         EXPECT_EQ(by_skipping(c.text, c.ends), every_other(c.expected));
         stream in = stream_of(c.text);
         EXPECT_EQ(count_lines(in.get(), c.ends), static_cast<int64_t>(c.expected.size()));
+        EXPECT_EQ(by_line_starts(c.text, c.ends), c.expected);
     }
+}
+
+// Line starts are kept for long lines only: many short ones cost more to
+// hold than to find again.
+TEST(Lines, LineStartsGivenUpForShortLines) {
+    std::string short_lines;
+    for (int i = 0; i < 5000; ++i) short_lines += "a b\n";
+    stream in = stream_of(short_lines);
+    std::vector<int64_t> starts{7};
+    EXPECT_EQ(count_lines(in.get(), line_ends::any, &starts), 5000);
+    EXPECT_TRUE(starts.empty());
+    const std::string long_line(LONG_LINE_BYTES, 'x');
+    std::string long_lines;
+    for (int i = 0; i < 2000; ++i) long_lines += long_line + "\n";
+    stream again = stream_of(long_lines);
+    EXPECT_EQ(count_lines(again.get(), line_ends::any, &starts), 2000);
+    ASSERT_EQ(starts.size(), 2001u);
+    EXPECT_EQ(starts[1], LONG_LINE_BYTES + 1);
+    EXPECT_EQ(starts.back(), static_cast<int64_t>(long_lines.size()));
 }
 
 }  // namespace
