@@ -27,6 +27,7 @@
 #include "loader/loader_internal.h"
 #include "sheets/datasheet.h"
 #include "sheets/readbuff.h"
+#include "text/interrupt.h"
 #include "text/uninit.h"
 
 namespace tavo {
@@ -247,6 +248,7 @@ void work(shared_work& w, int32_t worker, int32_t workers, void (*progress)(void
         return;
     }
     for (int32_t chunk = w.next_chunk++; chunk < static_cast<int32_t>(w.chunks.size()); chunk = w.next_chunk++) {
+        if (interrupt_signal() != 0) return;  // the run is asked to end
         try {
             run_chunk(w, space, chunk);
         } catch (const std::bad_alloc&) {
@@ -265,6 +267,7 @@ int walk_records(shared_work& w) {
     FILE* in = st.ds.in.get();
     for (size_t c = 0; c < w.chunks.size(); ++c) {
         const chunk_result& chunk = w.chunks[c];
+        if (interrupt_signal() != 0) return READ_END;  // the loader ends quietly
         if (chunk.read_errno != 0) {
             errno = chunk.read_errno;
             return -1;
