@@ -252,7 +252,8 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
     const int64_t per = plan.kind == model_kind::additive_dominance ? 2 : 1;
     const int64_t cells = T * T * plan.total_groups;
     try {
-        batch.effects.assign(static_cast<size_t>(batch.capacity * T * per * batch.effect_len), 0.0);
+        // not cleared: load_slot writes a slot's effects whole before they are read
+        batch.effects.resize(static_cast<size_t>(batch.capacity * T * per * batch.effect_len));
         // (without windows the kernels gather the effects block by block)
         batch.codings = static_cast<int64_t>(plan.order.size()) * per;
         batch.values.assign(static_cast<size_t>(plan.stored_groups) * batch.rows * batch.cols, 0.0);
@@ -265,6 +266,17 @@ bool make_batch(const compute_plan& plan, int32_t capacity, cycle_batch& batch) 
     return true;
 }
 
+namespace {
+
+// An effect vector into its len places of a slot (0 past its end).
+void copy_effects(const std::vector<double>& effects, int64_t len, double* out) {
+    const int64_t n = std::min<int64_t>(len, static_cast<int64_t>(effects.size()));
+    std::copy_n(effects.begin(), n, out);
+    std::fill(out + n, out + len, 0.0);
+}
+
+}  // namespace
+
 void load_slot(const genomic_model& model, cycle_batch& batch) {
     const bool regression = model.kind == model_kind::regression;
     const bool dominance = model.kind == model_kind::additive_dominance;
@@ -274,8 +286,8 @@ void load_slot(const genomic_model& model, cycle_batch& batch) {
         const genomic_term& term = model.terms[t];
         double* out = batch.effects.data() + ((static_cast<int64_t>(batch.count) * model.T + t) * per) * len;
         const std::vector<double>& first = regression ? term.reg_effects : term.add_effects;
-        std::copy_n(first.begin(), std::min<int64_t>(len, first.size()), out);
-        if (dominance) std::copy_n(term.dom_effects.begin(), std::min<int64_t>(len, term.dom_effects.size()), out + len);
+        copy_effects(first, len, out);
+        if (dominance) copy_effects(term.dom_effects, len, out + len);
     }
     ++batch.count;
 }

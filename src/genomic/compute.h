@@ -26,6 +26,7 @@
 
 #include "genomic/terms.h"
 #include "sheets/genotype_store.h"
+#include "text/uninit.h"
 
 namespace tavo {
 
@@ -129,7 +130,7 @@ struct cycle_batch {
     int32_t cols = 0;          // columns of a value row: cycle-major, then term; padded
     int64_t rows = 0;          // individuals, padded to whole kernel rows (12)
     int64_t effect_len = 0;    // values per effect vector (U, or the block columns)
-    std::vector<double> effects;   // per slot and term: additive (or regression), then dominance
+    uninit_vector<double> effects; // per slot and term: additive (or regression), then dominance
     int64_t codings = 0;           // packed effect rows: one per marker coding
     aligned_doubles values;        // stored groups x rows x cols
     aligned_doubles matrices;      // per slot: T x T per group
