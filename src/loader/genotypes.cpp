@@ -120,16 +120,7 @@ void report_coded_problem(const load_state& st, const coded_genotype& decoded, i
 // bytes lie inside the line's tokens.
 inline bool decode_four(const genotype_plan& plan, const char* token, uint8_t* cells) {
     if ((token[1] | token[3] | token[5] | token[7]) != 0) return false;
-    const uint8_t c0 = plan.table[static_cast<uint8_t>(token[0])];
-    const uint8_t c1 = plan.table[static_cast<uint8_t>(token[2])];
-    const uint8_t c2 = plan.table[static_cast<uint8_t>(token[4])];
-    const uint8_t c3 = plan.table[static_cast<uint8_t>(token[6])];
-    if ((c0 | c1 | c2 | c3) & 0x80) return false;  // BAD_CODE has the high bit, codes are 0..3
-    cells[0] = c0;
-    cells[1] = c1;
-    cells[2] = c2;
-    cells[3] = c3;
-    return true;
+    return decode_four_at(plan.table, token, cells);
 }
 
 // The hot loop of a one-token coding: the line's tokens lie back to back,

@@ -88,6 +88,21 @@ inline bool is_missing_token(const genotype_plan& plan, const char* token, size_
     return true;
 }
 
+// The codes of the one-character tokens at p[0], p[2], p[4] and p[6] by a
+// plan's table, into cells[0 .. 3]; false when one of them is not a code.
+inline bool decode_four_at(const uint8_t* table, const char* p, uint8_t* cells) {
+    const uint8_t c0 = table[static_cast<uint8_t>(p[0])];
+    const uint8_t c1 = table[static_cast<uint8_t>(p[2])];
+    const uint8_t c2 = table[static_cast<uint8_t>(p[4])];
+    const uint8_t c3 = table[static_cast<uint8_t>(p[6])];
+    if ((c0 | c1 | c2 | c3) & 0x80) return false;  // BAD_CODE has the high bit, codes are 0..3
+    cells[0] = c0;
+    cells[1] = c1;
+    cells[2] = c2;
+    cells[3] = c3;
+    return true;
+}
+
 struct load_state {
     dataset& ds;
     FILE* log;

@@ -97,16 +97,7 @@ inline bool decode_four(const uint8_t* table, const char* p, uint8_t* cells) {
     uint64_t word;
     memcpy(&word, p, 8);
     if ((word & 0xFF00FF00FF00FF00ULL) != 0x2000200020002000ULL) return false;
-    const uint8_t c0 = table[static_cast<uint8_t>(p[0])];
-    const uint8_t c1 = table[static_cast<uint8_t>(p[2])];
-    const uint8_t c2 = table[static_cast<uint8_t>(p[4])];
-    const uint8_t c3 = table[static_cast<uint8_t>(p[6])];
-    if ((c0 | c1 | c2 | c3) & 0x80) return false;  // BAD_CODE has the high bit, codes are 0..3
-    cells[0] = c0;
-    cells[1] = c1;
-    cells[2] = c2;
-    cells[3] = c3;
-    return true;
+    return decode_four_at(table, p, cells);
 }
 
 // Decodes one line [p, end) (its line end left out) as the line-by-line
