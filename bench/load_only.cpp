@@ -97,7 +97,7 @@ int main(int argc, char** argv) {
         return 3;
     }
     const auto setup_start = std::chrono::steady_clock::now();
-    if (setup_datasets(j, block, nullptr) != 0) return 4;
+    if (setup_datasets(j, block, nullptr, {}, nullptr, options.threads) != 0) return 4;
     const double setup_s = since(setup_start);
     const int field = field_position(*block, block_name);
     if (field < 0) return 3;

@@ -122,7 +122,7 @@ int set_up(run_settings& s) {
     dataset* blockset = s.block.blockset;
     dataset* filter = s.block.filter;
     std::vector<found_elsewhere> moved;
-    const int failed = setup_datasets(s.jobdata, blockset, filter, job_folder(s.job_file), &moved);
+    const int failed = setup_datasets(s.jobdata, blockset, filter, job_folder(s.job_file), &moved, s.threads);
     for (const found_elsewhere& f : moved)
         std::fprintf(s.log, "Note: %s was found next to the job file as %s\n", f.named.c_str(), f.found.c_str());
     if (failed == 0) return ERR_NONE;

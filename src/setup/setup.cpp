@@ -21,9 +21,9 @@ bool named(const dataset& ds, std::string_view role) { return equal_ignoring_cas
 
 bool has_no_key(const dataset& ds) { return ds.key.empty() || ds.key == "[nokey]"; }
 
-int64_t count_lines(FILE* in, std::vector<int64_t>* starts) {
+int64_t count_lines(FILE* in, std::vector<int64_t>* starts, int32_t threads) {
     errno = 0;
-    const int64_t lines = tavo::count_lines(in, line_ends::any, starts);
+    const int64_t lines = tavo::count_lines(in, line_ends::any, starts, threads);
     const int reason = errno;
     rewind(in);
     errno = reason;
@@ -74,6 +74,7 @@ struct setup_context {
     dataset* filter;
     const std::string& job_folder;
     std::vector<found_elsewhere>* found;
+    int32_t threads;  // of the line count
 };
 
 bool open_path(dataset& ds, const std::string& path) {
@@ -220,7 +221,7 @@ int32_t skip_count(const dataset& ds) {
 
 // The records of the data file: ok, empty (no line beyond the header and the
 // skipped ones), or cannot_open when the file cannot be read to its end.
-setup_status count_records(dataset& ds) {
+setup_status count_records(dataset& ds, int32_t threads) {
     ds.nskip = skip_count(ds);
     if (ds.link_target) {
         ds.nrec = ds.link_target->nrec;
@@ -228,7 +229,7 @@ setup_status count_records(dataset& ds) {
     }
     rewind(ds.in.get());
     // The line boundaries found here spare the loader a search for them.
-    const int64_t lines = count_lines(ds.in.get(), &ds.line_starts);
+    const int64_t lines = count_lines(ds.in.get(), &ds.line_starts, threads);
     if (lines < 0) {
         ds.read_errno = errno != 0 ? errno : EIO;
         return setup_status::cannot_open;
@@ -240,7 +241,7 @@ setup_status count_records(dataset& ds) {
 }
 
 // Steps after the file is open and the links are known.
-void prepare_sheet(dataset& ds) {
+void prepare_sheet(dataset& ds, int32_t threads) {
     if (ds.header && !take_header(ds)) {
         ds.status = setup_status::cannot_open;
         return;
@@ -259,7 +260,7 @@ void prepare_sheet(dataset& ds) {
     }
     name_fields(ds, words);
     if (!find_key_field(ds)) ds.status = setup_status::key_not_found;
-    else ds.status = count_records(ds);
+    else ds.status = count_records(ds, threads);
 }
 
 // One data set of the preparation pass; the first problem found is its status.
@@ -285,7 +286,7 @@ void prepare_dataset(dataset& ds, const setup_context& ctx) {
         ds.status = setup_status::missing_differs;
         return;
     }
-    prepare_sheet(ds);
+    prepare_sheet(ds, ctx.threads);
 }
 
 // Job order, except that the filter (the only link target when a block data
@@ -314,9 +315,9 @@ int report_preparation(job& j, const dataset* filter) {
 }  // namespace
 
 int setup_datasets(job& j, dataset* block, dataset* filter, const std::string& job_folder,
-                   std::vector<found_elsewhere>* found) {
+                   std::vector<found_elsewhere>* found, int32_t threads) {
     if (filter == block) filter = nullptr;  // a data set is not joined to itself
-    const setup_context ctx{j, block, filter, job_folder, found};
+    const setup_context ctx{j, block, filter, job_folder, found, threads};
     for (dataset* d : preparation_order(ctx)) {
         if (d->status == setup_status::ok) prepare_dataset(*d, ctx);
     }

@@ -19,7 +19,8 @@ struct found_elsewhere {
 // nonzero set-up status (0 = all ready to be loaded). A data file that cannot
 // be opened where the job names it is looked for below `job_folder` (which
 // ends in "/"; empty: not looked for elsewhere), and listed in `found`.
+// The lines of a large data file are counted by `threads` threads.
 int setup_datasets(job& j, dataset* block, dataset* filter, const std::string& job_folder = {},
-                   std::vector<found_elsewhere>* found = nullptr);
+                   std::vector<found_elsewhere>* found = nullptr, int32_t threads = 1);
 
 }  // namespace tavo

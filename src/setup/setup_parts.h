@@ -17,8 +17,8 @@ constexpr size_t MAX_FILE_PATH = 500;
 // Lines of a stream from its current position: each LF, CR and CR LF ends a
 // line, a last line without line end counts, empty lines count; -1 when the
 // stream cannot be read to its end (errno then holds the reason). The stream
-// is rewound afterwards.
-int64_t count_lines(FILE* in, std::vector<int64_t>* starts = nullptr);
+// is rewound afterwards. A large file is counted by `threads` threads.
+int64_t count_lines(FILE* in, std::vector<int64_t>* starts = nullptr, int32_t threads = 1);
 
 // The words of the first line (up to LF, CR or end of file), split at runs of
 // blanks and tabs. The stream is rewound afterwards. `read_errno` is the

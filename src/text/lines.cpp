@@ -105,7 +105,12 @@ struct start_list {
 
 }  // namespace
 
-int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts) {
+int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts, int threads) {
+    if (threads > 1) {
+        const int64_t bytes = regular_file_bytes(in);
+        const int64_t at = bytes < 0 ? -1 : ftello(in);
+        if (at >= 0 && bytes - at >= PARALLEL_COUNT_BYTES) return count_lines_split(in, ends, starts, threads);
+    }
     const bool cr_ends = ends == line_ends::any;
     if (starts) starts->clear();
     start_list list{starts};

@@ -51,8 +51,21 @@ void skip_line(FILE* in, line_ends ends);
 // They are left empty for a file of short lines (fewer than
 // LONG_LINE_BYTES on average over more than a few lines), where holding an
 // offset per line would cost more than finding the lines again.
+//
+// With `threads` above 1, a regular file of at least PARALLEL_COUNT_BYTES
+// from the stream's position is counted by count_lines_split.
 constexpr int64_t LONG_LINE_BYTES = 256;
-int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts = nullptr);
+constexpr int64_t PARALLEL_COUNT_BYTES = int64_t{64} << 20;
+int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts = nullptr, int threads = 1);
+
+// count_lines with the rest of the regular file behind `in` cut into `parts`
+// byte ranges, each read by a thread of its own (with pread, past the
+// stream's buffer) and the LF positions joined in file order; same result,
+// same stream position afterwards. Line ends other than LF are not looked
+// for in parallel: by the `any` rule a file holding a CR anywhere is counted
+// again by the single reader, and so is a stream that is no regular file or
+// a file that changes size while it is read.
+int64_t count_lines_split(FILE* in, line_ends ends, std::vector<int64_t>* starts, int parts);
 
 // Bytes of the regular file behind the stream; -1 for no stream, a stream
 // that is no regular file (a pipe, a device) or one whose size cannot be had.

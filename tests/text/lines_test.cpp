@@ -146,5 +146,60 @@ TEST(Lines, LineStartsGivenUpForShortLines) {
     EXPECT_EQ(starts.back(), static_cast<int64_t>(long_lines.size()));
 }
 
+// What a count leaves: the lines, their starts, and the stream's position.
+struct line_count {
+    int64_t lines = 0;
+    std::vector<int64_t> starts;
+    int64_t at = 0;
+    bool operator==(const line_count&) const = default;
+};
+
+// The count from the end of the first line on (parts 1: the single reader).
+line_count count_after_first_line(const std::string& text, line_ends ends, int parts) {
+    stream in = stream_of(text);
+    skip_line(in.get(), ends);
+    line_count c;
+    c.starts = {99};
+    c.lines = parts == 1 ? count_lines(in.get(), ends, &c.starts) : count_lines_split(in.get(), ends, &c.starts, parts);
+    c.at = ftello(in.get());
+    EXPECT_EQ(std::fgetc(in.get()), EOF);
+    return c;
+}
+
+// Split counts agree with the single reader wherever the range borders
+// fall: on an LF, right after one, inside empty lines, in a last line
+// without LF; with any CR the single reader counts instead.
+TEST(Lines, SplitCountMatchesSingleReader) {
+    const std::string texts[] = {"h\na\n\nbc\n\n\nd", "h\nab\ncd\n", "h\n\n\n\n", "h\nx", "h\n", "",
+                                 "h\na\rb\r\nc\n\r", "h\nab\r"};
+    for (const std::string& text : texts) {
+        for (const line_ends ends : {line_ends::any, line_ends::lf}) {
+            const line_count single = count_after_first_line(text, ends, 1);
+            for (int parts = 2; parts <= static_cast<int>(text.size()) + 1; ++parts)
+                EXPECT_EQ(count_after_first_line(text, ends, parts), single) << text << " parts " << parts;
+        }
+    }
+}
+
+// Over several MiB the joined starts are given up exactly where the single
+// reader gives its list up: short lines from the start, short lines only
+// after long ones, and long lines throughout.
+TEST(Lines, SplitCountGivesStartsUpLikeSingleReader) {
+    const auto lines_of = [](size_t length, size_t bytes) {
+        std::string out;
+        while (out.size() < bytes) out += std::string(length - 1, 'g') + "\n";
+        return out;
+    };
+    const size_t mib = size_t{1} << 20;
+    const std::string texts[] = {"h\n" + lines_of(4, 3 * mib), "h\n" + lines_of(1000, 2 * mib) + lines_of(3, 3 * mib),
+                                 "h\n" + lines_of(LONG_LINE_BYTES + 1, 3 * mib) + "tail",
+                                 "h\n" + lines_of(LONG_LINE_BYTES * 4, 2 * mib) + lines_of(64, mib / 2)};
+    for (const std::string& text : texts) {
+        const line_count single = count_after_first_line(text, line_ends::any, 1);
+        for (const int parts : {2, 3, 7})
+            EXPECT_EQ(count_after_first_line(text, line_ends::any, parts), single) << "parts " << parts;
+    }
+}
+
 }  // namespace
 }  // namespace tavo
