@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "genomic/kernel.h"
+#include "text/interrupt.h"
 
 namespace tavo {
 
@@ -193,6 +194,11 @@ void count_table(const double* joint, const double* ca, const double* cb, double
     t[0][0] = a0 - (t[0][1] + t[0][2] + t[0][3]);
 }
 
+// Forming the band of a large run takes seconds: a signal to end the run is
+// looked at every 1024 markers. The band is then left unfinished, which is
+// safe because the cycle reader ends the run before its first cycle.
+inline bool asked_to_end(int64_t p) { return (p & 1023) == 0 && interrupt_signal() != 0; }
+
 bool genotype_band(const compute_plan& plan, window_band& band) {
     static const bool popcnt = __builtin_cpu_supports("popcnt");
     const count_fn counts = popcnt ? joint_counts_popcnt : joint_counts_generic;
@@ -224,6 +230,7 @@ bool genotype_band(const compute_plan& plan, window_band& band) {
         }
     };
     for (int64_t p = 0; p < P; ++p) {
+        if (asked_to_end(p)) return true;
         const int64_t end = band_end(plan, band, p);
         for (; filled < end; ++filled) fill(filled);
         for (int64_t q = p; q < end; ++q) {
@@ -267,6 +274,7 @@ bool covariate_band(const compute_plan& plan, window_band& band) {
         for (int64_t k = 0; k < n; ++k) out[k] -= mean;
     };
     for (int64_t p = 0; p < P; ++p) {
+        if (asked_to_end(p)) return true;
         const int64_t end = band_end(plan, band, p);
         for (; filled < end; ++filled) fill(filled);
         const double* a = column(p);

@@ -208,6 +208,10 @@ void run_chunk(shared_work& w, worker_space& space, int32_t chunk) {
         const int64_t span_start = w.starts[r];
         const char* text = space.text.get();
         for (; r < stop; ++r) {
+            if (interrupt_signal() != 0) {  // the run is asked to end: the chunk stays undone
+                space.tile_rows.clear();
+                return;
+            }
             const char* line = text + (w.starts[r] - span_start);
             const char* end = line_content_end(line, text + (w.starts[r + 1] - span_start));
             uint8_t* cells = space.tile.get() + space.tile_rows.size() * ncol;
