@@ -89,8 +89,6 @@ struct shared_work {
     std::atomic<int64_t> bytes_done{0};
 };
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
 // Four one-character tokens each followed by one space ("0 1 2 0 ") at p,
 // decoded at once; false when the eight bytes are anything else.
 inline bool decode_four(const uint8_t* table, const char* p, uint8_t* cells) {
@@ -110,17 +108,17 @@ bool decode_line(const shared_work& w, const char* p, const char* end, uint8_t* 
     const char* key = nullptr;
     const char* key_end = nullptr;
     if (w.keyed) {
-        while (p < end && is_blank(*p)) ++p;
+        while (p < end && is_token_blank(*p)) ++p;
         if (p == end) return false;
         key = p;
-        while (p < end && !is_blank(*p)) ++p;
+        while (p < end && !is_token_blank(*p)) ++p;
         key_end = p;
     }
     const uint8_t* table = w.plan.table;
     const int32_t markers = w.block.ncol;
     int32_t m = 0;
     while (m < markers) {
-        while (p < end && is_blank(*p)) ++p;
+        while (p < end && is_token_blank(*p)) ++p;
         if (m + 4 <= markers && end - p >= 8 && decode_four(table, p, cells + m)) {
             p += 8;
             m += 4;
@@ -128,7 +126,7 @@ bool decode_line(const shared_work& w, const char* p, const char* end, uint8_t* 
         }
         if (p == end) return false;  // too few tokens
         const char* token = p;
-        while (p < end && !is_blank(*p)) ++p;
+        while (p < end && !is_token_blank(*p)) ++p;
         const size_t length = static_cast<size_t>(p - token);
         const uint8_t code = table[static_cast<uint8_t>(token[0])];
         if (length == 1 && code != BAD_CODE) {

@@ -33,7 +33,8 @@ enum char_kind : uint8_t { TOKEN, BLANK, LINE_END };
 
 constexpr std::array<uint8_t, 256> char_kinds = [] {
     std::array<uint8_t, 256> kinds{};
-    for (const char c : {' ', '\t', '\v', '\f'}) kinds[static_cast<unsigned char>(c)] = BLANK;
+    for (int c = 0; c < 256; ++c)
+        if (is_token_blank(static_cast<char>(c))) kinds[static_cast<size_t>(c)] = BLANK;
     kinds['\n'] = LINE_END;
     kinds['\r'] = LINE_END;
     return kinds;

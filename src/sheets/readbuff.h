@@ -24,6 +24,9 @@ enum field_status : int32_t {
     FIELD_OVERFLOW = 5,
 };
 
+// The white space that separates a line's tokens (that of the C locale).
+constexpr bool is_token_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+
 // Reads one line of `in` and hands its tokens to the `nfields` columns
 // starting at `first`, field by field.
 // After each call a field's token buffer holds this line's tokens only: used

@@ -95,8 +95,7 @@ struct start_list {
 
     // Gives the list up once the lines prove short.
     void check(int64_t bytes) {
-        if (!starts || starts->size() < 1024 || bytes >= LONG_LINE_BYTES * static_cast<int64_t>(starts->size()))
-            return;
+        if (!starts || !lines_prove_short(static_cast<int64_t>(starts->size()), bytes)) return;
         starts->clear();
         starts->shrink_to_fit();
         starts = nullptr;

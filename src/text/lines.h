@@ -56,6 +56,10 @@ void skip_line(FILE* in, line_ends ends);
 // from the stream's position is counted by count_lines_split.
 constexpr int64_t LONG_LINE_BYTES = 256;
 constexpr int64_t PARALLEL_COUNT_BYTES = int64_t{64} << 20;
+// Whether `held` line starts over `read` bytes prove the lines short.
+constexpr bool lines_prove_short(int64_t held, int64_t read) {
+    return held >= 1024 && read < LONG_LINE_BYTES * held;
+}
 int64_t count_lines(FILE* in, line_ends ends, std::vector<int64_t>* starts = nullptr, int threads = 1);
 
 // count_lines with the rest of the regular file behind `in` cut into `parts`

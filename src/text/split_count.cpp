@@ -24,10 +24,6 @@ namespace {
 // as the single reader's, whose list of line starts is checked at each step.
 constexpr int64_t CHUNK_BYTES = int64_t{1} << 20;
 
-// The single reader gives its list of starts up at a step where it holds
-// 1024 or more of them, fewer than one per LONG_LINE_BYTES read.
-bool short_lines(int64_t held, int64_t read) { return held >= 1024 && read < LONG_LINE_BYTES * held; }
-
 // Why a range was left before its end; anything but `done` rules its counts out.
 enum class range_end : uint8_t { done, carriage_return, short_read, no_memory, read_error, interrupted };
 
@@ -94,7 +90,7 @@ void count_range_lfs(count_job& job, count_range& r) noexcept {
             at += got;
             // This range's lines alone make sure the joined list is given up
             // at this step, whatever the ranges before it hold.
-            if (r.keep && (at % CHUNK_BYTES == 0 || at == job.total) && short_lines(r.lfs + 1, at)) {
+            if (r.keep && (at % CHUNK_BYTES == 0 || at == job.total) && lines_prove_short(r.lfs + 1, at)) {
                 r.keep = false;
                 std::vector<int64_t>().swap(r.starts);
             }
@@ -128,7 +124,7 @@ void join_starts(const std::vector<count_range>& ranges, int64_t total, std::vec
     size_t held = 1;  // starts at or before the step's end
     for (int64_t read = std::min(CHUNK_BYTES, total);; read = std::min(read + CHUNK_BYTES, total)) {
         while (held < starts.size() && starts[held] <= read) ++held;
-        if (short_lines(static_cast<int64_t>(held), read)) {
+        if (lines_prove_short(static_cast<int64_t>(held), read)) {
             starts.clear();
             starts.shrink_to_fit();
             return;
